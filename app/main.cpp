@@ -1,0 +1,47 @@
+// Entry: decides batch or window before any GUI toolkit exists, so that batch
+// mode runs on a machine without a display.
+#include <cstdio>
+#include <cstring>
+
+#include "app/command_line.h"
+#include "app/startup.h"
+#include "support/clock.h"
+#include "support/event_log.h"
+#include "support/log_pane.h"
+
+#ifdef ORX_HAVE_WINDOW
+#include "app/window/run_window.h"
+#endif
+
+int main(int argc, char** argv) {
+  using namespace orx;
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(UsageText().c_str(), stdout);
+    return kExitSuccess;
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    std::puts(ORX_VERSION_TEXT);
+    return kExitSuccess;
+  }
+
+  InitLibraries();
+  const SystemClock clock;
+  KeyParameters params = KeyParameters::Initial(clock);
+  const std::unique_ptr<EventSink> events = MakeDefaultEventSink();
+  const std::string parameterText = ParameterTextFromArguments(argc, argv);
+  const CommandLineFields fields = SplitParameterText(parameterText);
+
+  if (fields.batchMode) {
+    LogPane log;
+    StderrLogPaneView echo;
+    log.SetView(&echo);
+    JobContext context{params, log, *events, clock, true, nullptr};
+    return RunBatch(fields, parameterText, context);
+  }
+#ifdef ORX_HAVE_WINDOW
+  return RunWindow(argc, argv, fields, params, *events, clock);
+#else
+  std::fputs("Окно недоступно в этой сборке; используйте HIDE.\n", stderr);
+  return kExitJobFailed;
+#endif
+}

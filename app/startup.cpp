@@ -1,0 +1,72 @@
+#include "app/startup.h"
+
+#include <curl/curl.h>
+#include <openssl/provider.h>
+
+#include <array>
+
+#include "exchange/sync_job.h"
+#include "package/package_job.h"
+#include "support/xml_document.h"
+
+namespace orx {
+
+void InitLibraries() {
+  InitXmlLibrary();
+  curl_global_init(CURL_GLOBAL_DEFAULT);
+  // Client certificates exported by older tools use RC2/3DES; the legacy
+  // provider must be loaded explicitly, and then the default one as well.
+  OSSL_PROVIDER_load(nullptr, "legacy");
+  OSSL_PROVIDER_load(nullptr, "default");
+}
+
+bool CheckBatchFields(const CommandLineFields& fields, const std::string& parameterText,
+                      EventSink& events) {
+  struct Check {
+    const std::string& field;
+    std::string_view message;
+  };
+  const std::array<Check, 4> checks{{
+      {fields.xmlPath, "В параметрах не указан входной файл: "},
+      {fields.outputFolder, "В параметрах не указан выходной каталог: "},
+      {fields.keyFilePath, "В параметрах не указан i.cod: "},
+      {fields.xsdPath, "В параметрах не указан *.xsd: "},
+  }};
+  for (const Check& check : checks) {
+    if (!check.field.empty()) continue;
+    LogEvent(events, kDefaultEventSource, EventType::Error, kCategoryJob, kEventOperationFailed,
+             {"TFormMain.TntFormCreate", std::string(check.message) + parameterText});
+    return false;
+  }
+  return true;
+}
+
+int RunBatch(const CommandLineFields& fields, const std::string& parameterText,
+             JobContext& context) {
+  if (!CheckBatchFields(fields, parameterText, context.events)) return kExitMissingField;
+  const JobOutcome outcome =
+      fields.toServer()
+          ? XmlToServer(context, fields.xmlPath, fields.xsdPath, fields.keyFilePath)
+          : XmlToCod(context, fields.xmlPath, fields.xsdPath, fields.outputFolder,
+                     fields.keyFilePath);
+  return outcome == JobOutcome::Succeeded ? kExitSuccess : kExitJobFailed;
+}
+
+std::string UsageText() {
+  return "Использование:\n"
+         "  convertor-orx ВХОДНОЙ.xml, КАТАЛОГ|SERVER_ORX, КЛЮЧ.cod, СХЕМА.xsd[, HIDE]\n"
+         "\n"
+         "Поля разделяются запятыми, в таком порядке:\n"
+         "  1. XML файл с сертификатами;\n"
+         "  2. каталог для файла пакета или SERVER_ORX для отправки на сервер;\n"
+         "  3. ключевой файл i.cod;\n"
+         "  4. XSD файл схемы проверки;\n"
+         "  5. HIDE - выполнить без окна и завершиться.\n"
+         "Без HIDE открывается окно с заполненными полями.\n"
+         "\n"
+         "Коды завершения: 0 - успех, 1 - ошибка задания, 2 - не указан обязательный параметр.\n"
+         "  --help     эта справка\n"
+         "  --version  версия программы\n";
+}
+
+}  // namespace orx

@@ -1,0 +1,30 @@
+#pragma once
+// Start-up pieces that need no window: library initialisation and batch mode.
+#include <string>
+
+#include "app/command_line.h"
+#include "package/job_context.h"
+
+namespace orx {
+
+// Exit statuses of a batch run.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitJobFailed = 1;
+inline constexpr int kExitMissingField = 2;
+
+// Once per process, in the main thread, before any job: libxml2 (safe entity
+// loader), libcurl, and OpenSSL's providers (legacy PKCS#12 files).
+void InitLibraries();
+
+// The missing-field checks of a batch run. When one fails, writes its record
+// and returns false.
+bool CheckBatchFields(const CommandLineFields& fields, const std::string& parameterText,
+                      EventSink& events);
+
+// Runs the one job a batch command line names and returns the exit status.
+int RunBatch(const CommandLineFields& fields, const std::string& parameterText,
+             JobContext& context);
+
+std::string UsageText();
+
+}  // namespace orx

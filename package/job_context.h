@@ -1,0 +1,28 @@
+#pragma once
+// What a job works on: the application's one KeyParameters, the log pane, the
+// event log, the clock, the batch-mode flag and (window only) the folder picker.
+#include "package/key_parameters.h"
+#include "support/clock.h"
+#include "support/event_log.h"
+#include "support/folder_picker.h"
+#include "support/log_pane.h"
+
+namespace orx {
+
+struct JobContext {
+  KeyParameters& params;
+  LogPane& log;
+  EventSink& events;
+  const Clock& clock;
+  bool batchMode = false;
+  FolderPicker* folderPicker = nullptr;  // asked for the output folder when !batchMode
+};
+
+// How a job ended, for the exit status of a batch run.
+enum class JobOutcome {
+  Succeeded,  // package file written; server accepted the certificates
+  Failed,     // any failure, an invalid document, a rejected verdict
+  Cancelled,  // the operator cancelled the folder picker
+};
+
+}  // namespace orx

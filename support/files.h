@@ -1,0 +1,89 @@
+#pragma once
+// File helpers (qvFiles). Paths are UTF-8 with "/" as the separator; file
+// contents are raw bytes in std::string.
+#include <dirent.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orx {
+
+inline constexpr std::uint32_t kAttrReadOnly = 0x01;
+inline constexpr std::uint32_t kAttrHidden = 0x02;
+inline constexpr std::uint32_t kAttrSystem = 0x04;
+inline constexpr std::uint32_t kAttrVolumeLabel = 0x08;
+inline constexpr std::uint32_t kAttrDirectory = 0x10;
+inline constexpr std::uint32_t kAttrArchive = 0x20;
+
+// dir + "/" + name, no doubled separator; name alone when dir is empty.
+std::string JoinPath(std::string_view dir, std::string_view name);
+// The text before the last "/", empty when there is none.
+std::string ExtractDir(std::string_view path);
+// A folder private to the user (mode 0700) under ${TMPDIR:-/tmp}, created on
+// first use, ending in "/". Empty when it cannot be made safely. Never throws.
+std::string GetTempDir();
+
+struct DirCloser {
+  void operator()(DIR* d) const noexcept;
+};
+
+struct TSearchRecW {
+  std::int32_t DosTime = 0;
+  std::int32_t Size = 0;
+  std::uint32_t Attributes = 0;
+  std::string Name;
+  // Private to the search.
+  std::uint32_t SkipAttributes = 0;
+  std::unique_ptr<DIR, DirCloser> SearchHandle;
+  std::string Folder;
+  std::string Pattern;
+};
+
+// Platform error numbers returned by the search.
+inline constexpr int kSearchFileNotFound = 2;
+inline constexpr int kSearchPathNotFound = 3;
+inline constexpr int kSearchNoMoreFiles = 18;
+
+// Masks: the last component may hold "*" and "?", compared without regard to
+// letter case. Returns 0 when an entry was found, else a platform error number.
+int FindFirstW(std::string_view mask, std::uint32_t attr, TSearchRecW& rec);
+int FindNextW(TSearchRecW& rec);
+void FindCloseW(TSearchRecW& rec);
+// Case-insensitive wildcard match of one name against one pattern.
+bool MatchesMask(std::string_view name, std::string_view pattern);
+
+// Throws Error("Cannot open file \"<name>\". <reason>") or "Stream read error".
+std::string FileToString(std::string_view fileName);
+// Throws Error("Cannot create file \"<name>\". <reason>") or "Stream write error".
+void StringToFile(std::string_view bytes, std::string_view fileName);
+
+// A uniquely named file, created exclusively (O_EXCL, O_NOFOLLOW, mode 0600)
+// in folder with the given prefix and suffix; removed by the destructor unless
+// Release() was called. Throws Error when it cannot be created.
+class TempFile {
+ public:
+  TempFile(std::string_view folder, std::string_view prefix, std::string_view suffix);
+  ~TempFile();
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Removes the file now (idempotent).
+  void Remove() noexcept;
+  // The file is kept; the caller owns it.
+  std::string Release() noexcept;
+
+ private:
+  std::string path_;
+  bool owned_ = true;
+};
+
+// Writes bytes to target atomically: a temporary file beside it, flushed,
+// then renamed over it. On failure the target is untouched and nothing is
+// left behind; the message has the StringToFile form for target.
+void WriteFileAtomically(std::string_view bytes, std::string_view target);
+
+}  // namespace orx

@@ -1,0 +1,43 @@
+#pragma once
+// The log pane: the lines a job writes for the operator. The window shows it;
+// batch mode echoes each line to standard error. A view observes it.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace orx {
+
+class LogPaneView {
+ public:
+  virtual ~LogPaneView() = default;
+  virtual void OnCleared() = 0;
+  virtual void OnLineAppended(const std::string& line) = 0;
+  // Lets the window repaint and take queued input while a job runs.
+  virtual void ProcessPendingEvents() = 0;
+};
+
+class LogPane {
+ public:
+  void Clear();
+  // A message holding CR LF becomes several lines, split at each break.
+  void Append(std::string_view message);
+  void ProcessPendingEvents();
+
+  const std::vector<std::string>& Lines() const { return lines_; }
+  // The view is not owned; nullptr detaches it.
+  void SetView(LogPaneView* view) { view_ = view; }
+
+ private:
+  std::vector<std::string> lines_;
+  LogPaneView* view_ = nullptr;
+};
+
+// Batch mode's view: every appended line to a stream as UTF-8, one per line.
+class StderrLogPaneView final : public LogPaneView {
+ public:
+  void OnCleared() override {}
+  void OnLineAppended(const std::string& line) override;
+  void ProcessPendingEvents() override {}
+};
+
+}  // namespace orx

@@ -1,0 +1,87 @@
+#pragma once
+// XML document access over libxml2. Every document the program reads is
+// untrusted: parsing never touches the network, loads no DTD and no external
+// entity, and keeps libxml2's entity-expansion limits. Call InitXmlLibrary()
+// once in the main thread before any other use.
+#include <libxml/tree.h>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace orx {
+
+void InitXmlLibrary();
+
+class XmlNode {
+ public:
+  XmlNode() = default;
+  explicit XmlNode(xmlNodePtr node) : node_(node) {}
+
+  explicit operator bool() const { return node_ != nullptr; }
+  xmlNodePtr get() const { return node_; }
+
+  // Qualified name (prefix:local when there is a prefix).
+  std::string NodeName() const;
+  // nullopt when the attribute is absent; its text otherwise, also when empty.
+  std::optional<std::string> Attribute(std::string_view name) const;
+  void SetAttribute(std::string_view name, std::string_view value);
+  void SetAttribute(std::string_view name, std::int64_t value);
+  // The text of an element whose one child is text or CDATA; nullopt when the
+  // element has no children or the text is empty. Other content throws
+  // Error("Element does not contain a single text node").
+  std::optional<std::string> NodeValue() const;
+
+  // Element children only, in document order.
+  int ChildCount() const;
+  XmlNode ChildAt(int index) const;
+  void DeleteChild(int index);
+  // First element child whose qualified or local name equals name; null node if none.
+  XmlNode FindNode(std::string_view name) const;
+  // New element in this element's namespace; index -1 appends, 0 makes it first.
+  XmlNode AddChild(std::string_view name, int index = -1);
+
+ private:
+  xmlNodePtr node_ = nullptr;
+};
+
+struct XmlDocDeleter {
+  void operator()(xmlDocPtr doc) const noexcept;
+};
+
+class XmlDocument {
+ public:
+  // Parses bytes (encoding from a byte-order mark or the declaration, UTF-8
+  // otherwise). Throws Error with the message
+  // "<reason>\r\nLine: <n>\r\n<first 40 characters of the offending line>".
+  static XmlDocument Parse(std::string_view bytes, std::string_view url = {});
+  // As Parse, from text set as the document's text: cut at the first zero
+  // byte, line ends made CR LF first.
+  static XmlDocument ParseText(std::string_view text);
+  // Reads the file whole (FileToString) and parses it.
+  static XmlDocument LoadFile(std::string_view path);
+  // An empty document with a root element.
+  static XmlDocument Create(std::string_view rootName);
+
+  XmlNode Root() const;
+  // Serialised: declaration first, in the encoding it names (UTF-8 when the
+  // document named none or a 16/32-bit one), every line ended by CR LF.
+  std::string Text() const;
+  // Text() written to path (StringToFile).
+  void SaveToFile(std::string_view path) const;
+
+  xmlDocPtr get() const { return doc_.get(); }
+
+ private:
+  explicit XmlDocument(xmlDocPtr doc) : doc_(doc) {}
+  std::unique_ptr<xmlDoc, XmlDocDeleter> doc_;
+};
+
+// Conversions of attribute and element values. Null (nullopt) and text that
+// is not a whole number throw Error with a message naming the value.
+std::int64_t ToInteger(const std::optional<std::string>& value);
+std::string ToText(const std::optional<std::string>& value);
+
+}  // namespace orx

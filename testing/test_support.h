@@ -1,0 +1,61 @@
+#pragma once
+// Shared test fixtures: a scratch folder, the project's paths, helpers to run
+// the built program.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/event_log.h"
+
+namespace orx::testing {
+
+// A fresh folder under the system's temporary folder, removed afterwards.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(std::string_view name) const { return (path_ / name).string(); }
+  // Writes bytes to a file in the folder and returns its path.
+  std::string Write(std::string_view name, std::string_view bytes) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+
+// Sets an environment variable for the lifetime of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, const char* value);  // nullptr unsets
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> saved_;
+};
+
+std::string SourceDir();  // the project's source folder
+std::string BinaryDir();  // the build folder
+
+struct ProcessResult {
+  int exitStatus = -1;
+  std::string standardOutput;
+  std::string standardError;
+};
+// Runs a program with arguments and extra environment entries ("NAME=value"),
+// no standard input, and waits at most timeoutSeconds.
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& environment = {},
+                         int timeoutSeconds = 60);
+
+}  // namespace orx::testing
