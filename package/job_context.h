@@ -16,6 +16,9 @@ struct JobContext {
   const Clock& clock;
   bool batchMode = false;
   FolderPicker* folderPicker = nullptr;  // asked for the output folder when !batchMode
+  // Set while a job runs: a job lets pending window events through, and one
+  // started from there must not run inside it.
+  bool jobRunning = false;
 };
 
 // How a job ended, for the exit status of a batch run.
