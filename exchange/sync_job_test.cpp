@@ -1,0 +1,452 @@
+#include "exchange/sync_job.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "package/cipher.h"
+#include "support/event_log.h"
+#include "support/files.h"
+#include "testing/https_test_server.h"
+#include "testing/job_test_context.h"
+
+namespace orx {
+namespace {
+
+using testing::ClientCertRequest;
+using testing::HttpsTestReply;
+using testing::HttpsTestServer;
+using testing::Rec;
+using testing::RecordedRequest;
+using testing::ScopedEnv;
+using testing::ScratchDir;
+using testing::TestPki;
+
+using Lines = std::vector<std::string>;
+using Records = std::vector<EventRecord>;
+
+constexpr std::string_view kCaller = "TFormMain.XmlToServer";
+const std::string kDone = "Синхронизация завершена";
+const std::string kEmptyHello = "Сервер вернул пустую строку на hello";
+// The key file's office key, with "&" and "=" that go out as they are.
+const std::string kIdentification =
+    "orxn=7&plcn=1&orxk=0123456789abcdef0123456789ABCDEF&k=v&pver=4.1.1.1";
+
+constexpr std::string_view kSchema = R"(<?xml version="1.0" encoding="UTF-8"?>
+<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns="urn:orx-rf:certificates"
+           targetNamespace="urn:orx-rf:certificates" elementFormDefault="qualified">
+  <xs:element name="dataPacket">
+    <xs:complexType>
+      <xs:sequence>
+        <xs:element name="arm">
+          <xs:complexType><xs:attribute name="lastKnownChange" type="xs:integer"/></xs:complexType>
+        </xs:element>
+        <xs:element name="cert" type="xs:string" maxOccurs="unbounded"/>
+      </xs:sequence>
+      <xs:anyAttribute processContents="skip"/>
+    </xs:complexType>
+  </xs:element>
+</xs:schema>
+)";
+
+constexpr std::string_view kCertificates = R"(<?xml version="1.0" encoding="UTF-8"?>
+<dataPacket><cert>Бланк №1 a&amp;b='1' 100%</cert></dataPacket>
+)";
+
+const EventRecord kEndOfTransmission =
+    Rec(EventType::Information, 2, 0x40000101, {"Конец передачи"});
+
+EventRecord JobFailure(std::string message) {
+  return Rec(EventType::Error, 2, 0x40000103, {std::string(kCaller), std::move(message)});
+}
+
+EventRecord SaveFault(std::string_view step, std::string detail) {
+  return Rec(EventType::Error, 2, 0x40007500,
+             {std::string(kCaller), std::string(step), std::move(detail)});
+}
+
+std::string FormDecode(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      out += ' ';
+    } else if (text[i] == '%' && i + 2 < text.size()) {
+      out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// The message of an "ошибка: " line as it was appended: the pane splits a
+// message at its line breaks.
+std::string FailureMessage(const Lines& lines, std::size_t from) {
+  const std::string prefix = "ошибка: ";
+  if (from >= lines.size() || lines[from].rfind(prefix, 0) != 0) return "(no failure line)";
+  std::string message = lines[from].substr(prefix.size());
+  for (std::size_t i = from + 1; i < lines.size(); ++i) message += "\r\n" + lines[i];
+  return message;
+}
+
+// The code N of a "[ErrorCode N]..." text.
+std::uint32_t ErrorCodeIn(std::string_view text) {
+  const std::string_view head = "[ErrorCode ";
+  const auto at = text.find(head);
+  if (at == std::string_view::npos) return 0;
+  return static_cast<std::uint32_t>(std::stoul(std::string(text.substr(at + head.size()))));
+}
+
+struct Setup {
+  // The hello replies, given the port of the certificate-database server.
+  std::function<std::vector<HttpsTestReply>(int cdbPort)> hello;
+  std::vector<HttpsTestReply> version = {{.body = "<r><certificate/></r>"}};
+  std::vector<HttpsTestReply> save = {{.body = "<r><status>0</status></r>"}};
+  ClientCertRequest clientCert = ClientCertRequest::None;
+  std::string dispatcherPath = "/";  // the path of the key file's address
+  std::string dispatcherHost = "127.0.0.1";
+};
+
+std::vector<HttpsTestReply> Reply(std::string body) { return {{.body = std::move(body)}}; }
+
+std::vector<HttpsTestReply> HelloNaming(int cdbPort, std::string_view messages = {}) {
+  return Reply("<hello><exchangeProtocol version=\"2\"/>" + std::string(messages) +
+               "<cdb host=\"127.0.0.1\" port=\"" + std::to_string(cdbPort) +
+               "\" path=\"/cdb/\"/></hello>");
+}
+
+std::function<std::vector<HttpsTestReply>(int)> FixedHello(std::string body) {
+  return [body](int) { return Reply(body); };
+}
+
+// A dispatcher that answers "hello" and a certificate-database server that
+// answers "version" and "save", both trusted through one test CA and known
+// by their IP address only; the office's key file points at the dispatcher.
+class SyncJobTest : public ::testing::Test {
+ protected:
+  SyncJobTest()
+      : tmp_("TMPDIR", dir_.path().c_str()),
+        trust_("SSL_CERT_FILE", pki_->caFile().c_str()),
+        store_("ORX_CERT_STORE", (dir_.path() / "certs").c_str()) {
+    std::filesystem::create_directories(dir_.path() / "certs");
+    xml_ = dir_.Write("certificates.xml", kCertificates);
+    xsd_ = dir_.Write("certificates.xsd", kSchema);
+  }
+
+  void Start(const Setup& setup) {
+    HttpsTestServer::Options cdb;
+    cdb.pki = pki_;
+    cdb.serverNames = {"127.0.0.1"};
+    cdb.clientCert = setup.clientCert;
+    cdb.script = {{"/cdb/version", setup.version}, {"/cdb/save", setup.save}};
+    cdb_ = std::make_unique<HttpsTestServer>(cdb);
+
+    HttpsTestServer::Options dispatcher;
+    dispatcher.pki = pki_;
+    dispatcher.serverNames = {"127.0.0.1"};
+    dispatcher.clientCert = setup.clientCert;
+    dispatcher.script = {{setup.dispatcherPath + "sync/hello",
+                          setup.hello ? setup.hello(cdb_->port()) : HelloNaming(cdb_->port())}};
+    dispatcher_ = std::make_unique<HttpsTestServer>(dispatcher);
+    WriteKeyFile(setup.dispatcherHost, dispatcher_->port(), setup.dispatcherPath);
+  }
+
+  void WriteKeyFile(std::string_view host, int port, std::string_view path) {
+    const std::string portText = std::to_string(port);
+    std::string key =
+        R"(<?xml version="1.0" encoding="UTF-8"?><DATAPACKET><ROWDATA><ROW PK_Code="FA" )"
+        R"(orxn="7" NumLocale="1" orxk="0123456789abcdef0123456789ABCDEF&amp;k=v" sadr="https://)" +
+        std::string(host) + ":" + portText + std::string(path) + "\" sport=\"" + portText +
+        "\"/></ROWDATA></DATAPACKET>";
+    EncryptCodStream(key, "");
+    keyFile_ = dir_.Write("i.cod", key);
+  }
+
+  void GiveClientCertificate(std::string_view subject) {
+    pki_->MakeClientCert(subject, testing::CertFormat::Pkcs12,
+                         dir_.path() / "certs" / "office.p12");
+  }
+
+  JobOutcome Run() { return XmlToServer(job_.context, xml_, xsd_, keyFile_); }
+
+  std::vector<RecordedRequest> Requests() const {
+    std::vector<RecordedRequest> all;
+    if (dispatcher_) all = dispatcher_->requests();
+    if (cdb_) {
+      for (RecordedRequest& request : cdb_->requests()) all.push_back(std::move(request));
+    }
+    return all;
+  }
+
+  std::shared_ptr<TestPki> pki_ = std::make_shared<TestPki>();
+  ScratchDir dir_;
+  ScopedEnv tmp_;
+  ScopedEnv trust_;
+  ScopedEnv store_;
+  std::string xml_;
+  std::string xsd_;
+  std::string keyFile_;
+  std::unique_ptr<HttpsTestServer> cdb_;
+  std::unique_ptr<HttpsTestServer> dispatcher_;
+  testing::TestJobContext job_;
+};
+
+TEST_F(SyncJobTest, FullDialogueWithAClientCertificate) {
+  GiveClientCertificate("/O=Test/CN=Office 7 Form A");
+  Setup setup;
+  setup.hello = [](int port) { return HelloNaming(port, "<message>Добро пожаловать</message>"); };
+  setup.clientCert = ClientCertRequest::Required;
+  setup.dispatcherPath = "/cert/";
+  Start(setup);
+
+  EXPECT_EQ(Run(), JobOutcome::Succeeded);
+  EXPECT_EQ(job_.lines(), (Lines{"Добро пожаловать", kDone}));
+  EXPECT_EQ(job_.records(),
+            (Records{Rec(EventType::AuditSuccess, 2, 0x40000101, {"Сертификаты ушли без ошибок"}),
+                     kEndOfTransmission}));
+  EXPECT_EQ(job_.view.pendingEventPoints, 2);
+
+  const std::vector<RecordedRequest> requests = Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[0].method, "GET");
+  EXPECT_EQ(requests[0].target, "/cert/sync/hello?" + kIdentification);
+  EXPECT_EQ(requests[0].body, kIdentification);
+  EXPECT_EQ(requests[1].method, "GET");
+  EXPECT_EQ(requests[1].target, "/cdb/version?" + kIdentification);
+  EXPECT_EQ(requests[1].body, kIdentification);
+  EXPECT_EQ(requests[2].method, "POST");
+  EXPECT_EQ(requests[2].target, "/cdb/save");
+  for (const RecordedRequest& request : requests) {
+    EXPECT_EQ(request.clientCertSubject, "CN=Office 7 Form A,O=Test");
+    EXPECT_EQ(request.Header("User-Agent"), "Custom ORX");
+    EXPECT_EQ(request.Header("Content-Type"), "application/x-www-form-urlencoded");
+  }
+
+  // The body carries the source document as the package job packs it:
+  // without its namespace declaration, form-encoded byte by byte.
+  const std::string prefix = kIdentification + "&certBody=";
+  const std::string& body = requests[2].body;
+  ASSERT_EQ(body.rfind(prefix, 0), 0u);
+  const std::string encoded = body.substr(prefix.size());
+  EXPECT_EQ(encoded.find_first_not_of(
+                "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789%+"),
+            std::string::npos);
+  EXPECT_NE(encoded.find("%D0%91"), std::string::npos);  // the bytes of "Б"
+  std::string packed = testing::ReadFile(JoinPath(GetTempDir(), "SourceConvert.xml"));
+  const std::string declaration = " xmlns=\"urn:orx-rf:certificates\"";
+  ASSERT_NE(packed.find(declaration), std::string::npos);
+  packed.erase(packed.find(declaration), declaration.size());
+  EXPECT_EQ(FormDecode(encoded), packed);
+}
+
+struct DialogueCase {
+  std::string name;
+  Setup setup;
+  JobOutcome outcome;
+  Lines lines;
+  Records records;
+  std::size_t requests;
+};
+
+TEST_F(SyncJobTest, ReportsEveryWayTheDialogueEnds) {
+  const std::string authFailed =
+      R"(<dataPacket name="authfailed"><message>Ключ отозван</message></dataPacket>)";
+  const std::string authFailedSilently = R"(<dataPacket name="authfailed"/>)";
+  const std::string wrongVersion = R"(<hello><exchangeProtocol version="3"/></hello>)";
+  const std::string verdict =
+      "<r><status>1</status><status-text>T</status-text><certificates>"
+      "<certificate id=\"1\" status-text=\"S\"><error>E</error></certificate></certificates></r>";
+  const std::string rejected = "<r><status>2</status></r>";
+  const Lines verdictLines = {"Есть сообщение об ошибке", "T", "    Бланк 1  S", "        E"};
+  auto withVerdict = [](std::vector<HttpsTestReply> save) {
+    Setup setup;
+    setup.save = std::move(save);
+    return setup;
+  };
+  Setup noCertificate;
+  noCertificate.version = Reply("<r><status>0</status></r>");
+
+  const DialogueCase cases[] = {
+      {"empty hello", {.hello = FixedHello("")}, JobOutcome::Failed,
+       {kEmptyHello, kDone},
+       {Rec(EventType::Error, 7, 0x40000103, {std::string(kCaller), kEmptyHello}),
+        kEndOfTransmission},
+       1},
+      {"hello not UTF-8", {.hello = FixedHello("<a>\xD0")}, JobOutcome::Failed,
+       {kEmptyHello, kDone},
+       {Rec(EventType::Error, 7, 0x40000103, {std::string(kCaller), kEmptyHello}),
+        kEndOfTransmission},
+       1},
+      {"hello refused", {.hello = FixedHello(authFailed)}, JobOutcome::Failed,
+       {"Ключ отозван", kDone},
+       {Rec(EventType::AuditFailure, 2, 0x40000101, {"ошибочный ответ на hello: " + authFailed}),
+        kEndOfTransmission},
+       1},
+      {"hello refused without a message", {.hello = FixedHello(authFailedSilently)},
+       JobOutcome::Failed,
+       {" ", kDone},
+       {Rec(EventType::AuditFailure, 2, 0x40000101,
+            {"ошибочный ответ на hello: " + authFailedSilently}),
+        kEndOfTransmission},
+       1},
+      {"protocol version 3", {.hello = FixedHello(wrongVersion)}, JobOutcome::Failed,
+       {kDone, "ошибка: Версия протокола 3,а нужно только вторая"},
+       {Rec(EventType::Error, 2, 0x40006502,
+            {std::string(kCaller), "\"hello\"", "exchangeProtocol version=\"2\"", "3"}),
+        kEndOfTransmission, JobFailure("Версия протокола 3,а нужно только вторая")},
+       1},
+      {"no suitable server", noCertificate, JobOutcome::Failed,
+       {"Отсутствует подходящий адрес (url)", kDone,
+        "ошибка: Не найден подходящий адрес (url)"},
+       {kEndOfTransmission, JobFailure("Не найден подходящий адрес (url)")},
+       2},
+      {"errors the job accepts", withVerdict(Reply(verdict)), JobOutcome::Succeeded,
+       [&] {
+         Lines lines = verdictLines;
+         lines.push_back(kDone);
+         return lines;
+       }(),
+       {SaveFault("submit certs (Скрипт сообщает об ошибке):", verdict), kEndOfTransmission},
+       3},
+      {"rejected verdict", withVerdict(Reply(rejected)), JobOutcome::Failed,
+       {"Есть сообщение об ошибке", "есть критические ошибки", kDone},
+       {SaveFault("submit certs (Скрипт сообщает об ошибке):", rejected),
+        SaveFault("submit cert (сбой)", rejected), kEndOfTransmission},
+       3},
+      {"unreadable verdict", withVerdict({{.status = 500, .body = "Internal Server Error"}}),
+       JobOutcome::Failed,
+       {"есть критические ошибки", kDone},
+       {SaveFault("submit cert (сбой)", "Internal Server Error"), kEndOfTransmission},
+       3},
+  };
+  // A certificate in the store that no server here asks for.
+  GiveClientCertificate("/O=Test/CN=Office 7 Form A");
+  for (const DialogueCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    job_.events.clear();
+    Start(c.setup);
+    EXPECT_EQ(Run(), c.outcome);
+    EXPECT_EQ(job_.lines(), c.lines);
+    EXPECT_EQ(job_.records(), c.records);
+    const std::vector<RecordedRequest> requests = Requests();
+    ASSERT_EQ(requests.size(), c.requests);
+    EXPECT_EQ(requests[0].target, "/sync/hello?" + kIdentification);
+    for (const RecordedRequest& request : requests) EXPECT_EQ(request.clientCertSubject, "");
+  }
+}
+
+// Failures whose text comes from the transport: the record and the line must
+// carry the same text, and the closing steps must stand where they belong.
+TEST_F(SyncJobTest, HelloThatCannotBeSentEndsTheDialogue) {
+  struct Case {
+    std::string name;
+    Setup setup;
+    std::string certificate;  // in the store; empty for none
+  };
+  Setup wrongName;
+  wrongName.dispatcherHost = "localhost";  // not a name in the server's certificate
+  Setup notXml;
+  notXml.hello = [](int) { return std::vector<HttpsTestReply>{{.status = 500, .body = "<html>"}}; };
+  Setup certificateNeeded;
+  certificateNeeded.clientCert = ClientCertRequest::Required;
+  const Case cases[] = {
+      {"server certificate for another name", wrongName, ""},
+      {"client certificate of another kind", certificateNeeded, "/O=Test/CN=Office 7 CT1"},
+      {"no client certificate at all", certificateNeeded, ""},
+      {"error page for hello", notXml, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(dir_.path() / "certs");
+    std::filesystem::create_directories(dir_.path() / "certs");
+    if (!c.certificate.empty()) GiveClientCertificate(c.certificate);
+    job_.events.clear();
+    Start(c.setup);
+    EXPECT_EQ(Run(), JobOutcome::Failed);
+    ASSERT_GE(job_.lines().size(), 2u);
+    EXPECT_EQ(job_.lines()[0], kDone);
+    const std::string message = FailureMessage(job_.lines(), 1);
+    EXPECT_EQ(job_.records(), (Records{kEndOfTransmission, JobFailure(message)}));
+    if (c.name != "error page for hello") {
+      EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode ", 0), 0u) << message;
+    }
+    EXPECT_TRUE(cdb_->requests().empty());
+  }
+}
+
+TEST_F(SyncJobTest, SaveThatCannotBeSentIsReportedWithTheSystemText) {
+  Setup setup;
+  // The connection breaks in the middle of the reply.
+  setup.save = {{.body = std::string(4096, 'x'), .dropAfterBytes = 10}};
+  Start(setup);
+  EXPECT_EQ(Run(), JobOutcome::Failed);
+
+  ASSERT_EQ(job_.records().size(), 2u);
+  const EventRecord& fault = job_.records()[0];
+  ASSERT_EQ(fault.strings.size(), 3u);
+  const std::uint32_t code = ErrorCodeIn(fault.strings[2]);
+  EXPECT_NE(code, 0u) << fault.strings[2];
+  EXPECT_EQ(fault, SaveFault("/save (Syn.SendHttpsRequest)", ErrorCodeMessage(code)));
+  EXPECT_EQ(job_.records()[1], kEndOfTransmission);
+  EXPECT_EQ(job_.lines(), (Lines{"ошибка: " + ErrorCodeText(code), kDone}));
+}
+
+TEST_F(SyncJobTest, PreparationFailuresSendNothing) {
+  Start({});
+  struct Case {
+    std::string name;
+    std::string xml;
+    std::string keyFile;
+    std::string ownRecordCaller;  // the first string of the failing step's own record
+  };
+  const std::string invalid = dir_.Write(
+      "invalid.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?><dataPacket><bogus/></dataPacket>");
+  const Case cases[] = {
+      {"key file missing", xml_, dir_ / "missing.cod", "TFormMain.LoadParamsFromICod"},
+      {"key file not enciphered", xml_, xml_, "TFormMain.LoadParamsFromICod"},
+      {"XML missing", dir_ / "missing.xml", keyFile_, "TFormMain.GetFullSourceName"},
+      {"XML not well-formed", dir_.Write("broken.xml", "<dataPacket>"), keyFile_,
+       "TFormMain.GetFullSourceName"},
+      {"document against the schema", invalid, keyFile_, "xml не прошел проверку"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    job_.events.clear();
+    EXPECT_EQ(XmlToServer(job_.context, c.xml, xsd_, c.keyFile), JobOutcome::Failed);
+    const Records& records = job_.records();
+    ASSERT_FALSE(records.empty());
+    ASSERT_FALSE(records[0].strings.empty());
+    EXPECT_EQ(records[0].strings[0], c.ownRecordCaller);
+    ASSERT_FALSE(job_.lines().empty());
+    if (c.ownRecordCaller == "xml не прошел проверку") {
+      // The validation reports itself; the job adds nothing.
+      EXPECT_EQ(records.size(), 1u);
+    } else {
+      const std::string message = records[0].strings.at(1);
+      EXPECT_EQ(records, (Records{records[0], JobFailure(message)}));
+      EXPECT_EQ(FailureMessage(job_.lines(), 0), message);
+    }
+    EXPECT_NE(job_.lines().back(), kDone);
+  }
+  EXPECT_TRUE(Requests().empty());
+}
+
+TEST_F(SyncJobTest, AJobStartedWhileWaitingDoesNotRunInsideThisOne) {
+  Start({});
+  std::vector<JobOutcome> nested;
+  job_.view.onPendingEvents = [&] { nested.push_back(Run()); };
+  EXPECT_EQ(Run(), JobOutcome::Succeeded);
+  EXPECT_EQ(nested, (std::vector<JobOutcome>{JobOutcome::Failed, JobOutcome::Failed}));
+  EXPECT_EQ(job_.lines(), (Lines{kDone}));
+  EXPECT_EQ(Requests().size(), 3u);
+
+  // Once it has ended, the next job runs as usual.
+  job_.view.onPendingEvents = nullptr;
+  EXPECT_EQ(Run(), JobOutcome::Succeeded);
+}
+
+}  // namespace
+}  // namespace orx
