@@ -129,19 +129,24 @@ TEST(FindSuitableUrlTest, AServerMessageMustBePlainText) {
   EXPECT_TRUE(events.records().empty());
 }
 
+orx::testing::HttpsTestReply Answer(std::string body) {
+  orx::testing::HttpsTestReply reply;
+  reply.body = std::move(body);
+  return reply;
+}
+
 TEST(FindSuitableUrlTest, TriesTheListedServersInOrderUntilOneAccepts) {
-  using orx::testing::HttpsTestReply;
   using orx::testing::HttpsTestServer;
   const std::string authFailed =
       R"(<dataPacket name="authfailed"><message>Доступ закрыт</message></dataPacket>)";
   HttpsTestServer::Options options;
   options.serverNames = {"127.0.0.1"};  // "localhost" then fails verification
   options.script = {
-      {"/denied/version", {HttpsTestReply{.body = authFailed}}},
-      {"/version", {HttpsTestReply{.body = "<r><status>0</status></r>"}}},
-      {"/broken/version", {HttpsTestReply{.body = "<r>"}}},
-      {"/cdb/version", {HttpsTestReply{.body = "<r><certificate/></r>"}}},
-      {"/later/version", {HttpsTestReply{.body = "<r><certificate/></r>"}}},
+      {"/denied/version", {Answer(authFailed)}},
+      {"/version", {Answer("<r><status>0</status></r>")}},
+      {"/broken/version", {Answer("<r>")}},
+      {"/cdb/version", {Answer("<r><certificate/></r>")}},
+      {"/later/version", {Answer("<r><certificate/></r>")}},
   };
   HttpsTestServer server(options);
   orx::testing::ScopedEnv trust("SSL_CERT_FILE", server.caFile().c_str());

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "exchange/https_connection.h"
 #include "package/cipher.h"
 #include "support/event_log.h"
 #include "support/files.h"
@@ -100,17 +101,25 @@ std::uint32_t ErrorCodeIn(std::string_view text) {
   return static_cast<std::uint32_t>(std::stoul(std::string(text.substr(at + head.size()))));
 }
 
-struct Setup {
+HttpsTestReply Answer(std::string body, int status = 200) {
+  HttpsTestReply reply;
+  reply.status = status;
+  reply.body = std::move(body);
+  return reply;
+}
+
+std::vector<HttpsTestReply> Reply(std::string body) { return {Answer(std::move(body))}; }
+
+struct DialogueSetup {
   // The hello replies, given the port of the certificate-database server.
   std::function<std::vector<HttpsTestReply>(int cdbPort)> hello;
-  std::vector<HttpsTestReply> version = {{.body = "<r><certificate/></r>"}};
-  std::vector<HttpsTestReply> save = {{.body = "<r><status>0</status></r>"}};
+  std::vector<HttpsTestReply> version = Reply("<r><certificate/></r>");
+  std::vector<HttpsTestReply> save = Reply("<r><status>0</status></r>");
   ClientCertRequest clientCert = ClientCertRequest::None;
   std::string dispatcherPath = "/";  // the path of the key file's address
   std::string dispatcherHost = "127.0.0.1";
 };
 
-std::vector<HttpsTestReply> Reply(std::string body) { return {{.body = std::move(body)}}; }
 
 std::vector<HttpsTestReply> HelloNaming(int cdbPort, std::string_view messages = {}) {
   return Reply("<hello><exchangeProtocol version=\"2\"/>" + std::string(messages) +
@@ -118,8 +127,11 @@ std::vector<HttpsTestReply> HelloNaming(int cdbPort, std::string_view messages =
                "\" path=\"/cdb/\"/></hello>");
 }
 
-std::function<std::vector<HttpsTestReply>(int)> FixedHello(std::string body) {
-  return [body](int) { return Reply(body); };
+// A dialogue whose dispatcher answers "hello" with body.
+DialogueSetup HelloAnswering(std::string body, int status = 200) {
+  DialogueSetup setup;
+  setup.hello = [body, status](int) { return std::vector<HttpsTestReply>{Answer(body, status)}; };
+  return setup;
 }
 
 // A dispatcher that answers "hello" and a certificate-database server that
@@ -136,7 +148,7 @@ class SyncJobTest : public ::testing::Test {
     xsd_ = dir_.Write("certificates.xsd", kSchema);
   }
 
-  void Start(const Setup& setup) {
+  void Start(const DialogueSetup& setup) {
     HttpsTestServer::Options cdb;
     cdb.pki = pki_;
     cdb.serverNames = {"127.0.0.1"};
@@ -196,7 +208,7 @@ class SyncJobTest : public ::testing::Test {
 
 TEST_F(SyncJobTest, FullDialogueWithAClientCertificate) {
   GiveClientCertificate("/O=Test/CN=Office 7 Form A");
-  Setup setup;
+  DialogueSetup setup;
   setup.hello = [](int port) { return HelloNaming(port, "<message>Добро пожаловать</message>"); };
   setup.clientCert = ClientCertRequest::Required;
   setup.dispatcherPath = "/cert/";
@@ -244,7 +256,7 @@ TEST_F(SyncJobTest, FullDialogueWithAClientCertificate) {
 
 struct DialogueCase {
   std::string name;
-  Setup setup;
+  DialogueSetup setup;
   JobOutcome outcome;
   Lines lines;
   Records records;
@@ -262,37 +274,37 @@ TEST_F(SyncJobTest, ReportsEveryWayTheDialogueEnds) {
   const std::string rejected = "<r><status>2</status></r>";
   const Lines verdictLines = {"Есть сообщение об ошибке", "T", "    Бланк 1  S", "        E"};
   auto withVerdict = [](std::vector<HttpsTestReply> save) {
-    Setup setup;
+    DialogueSetup setup;
     setup.save = std::move(save);
     return setup;
   };
-  Setup noCertificate;
+  DialogueSetup noCertificate;
   noCertificate.version = Reply("<r><status>0</status></r>");
 
   const DialogueCase cases[] = {
-      {"empty hello", {.hello = FixedHello("")}, JobOutcome::Failed,
+      {"empty hello", HelloAnswering(""), JobOutcome::Failed,
        {kEmptyHello, kDone},
        {Rec(EventType::Error, 7, 0x40000103, {std::string(kCaller), kEmptyHello}),
         kEndOfTransmission},
        1},
-      {"hello not UTF-8", {.hello = FixedHello("<a>\xD0")}, JobOutcome::Failed,
+      {"hello not UTF-8", HelloAnswering("<a>\xD0"), JobOutcome::Failed,
        {kEmptyHello, kDone},
        {Rec(EventType::Error, 7, 0x40000103, {std::string(kCaller), kEmptyHello}),
         kEndOfTransmission},
        1},
-      {"hello refused", {.hello = FixedHello(authFailed)}, JobOutcome::Failed,
+      {"hello refused", HelloAnswering(authFailed), JobOutcome::Failed,
        {"Ключ отозван", kDone},
        {Rec(EventType::AuditFailure, 2, 0x40000101, {"ошибочный ответ на hello: " + authFailed}),
         kEndOfTransmission},
        1},
-      {"hello refused without a message", {.hello = FixedHello(authFailedSilently)},
+      {"hello refused without a message", HelloAnswering(authFailedSilently),
        JobOutcome::Failed,
        {" ", kDone},
        {Rec(EventType::AuditFailure, 2, 0x40000101,
             {"ошибочный ответ на hello: " + authFailedSilently}),
         kEndOfTransmission},
        1},
-      {"protocol version 3", {.hello = FixedHello(wrongVersion)}, JobOutcome::Failed,
+      {"protocol version 3", HelloAnswering(wrongVersion), JobOutcome::Failed,
        {kDone, "ошибка: Версия протокола 3,а нужно только вторая"},
        {Rec(EventType::Error, 2, 0x40006502,
             {std::string(kCaller), "\"hello\"", "exchangeProtocol version=\"2\"", "3"}),
@@ -316,7 +328,7 @@ TEST_F(SyncJobTest, ReportsEveryWayTheDialogueEnds) {
        {SaveFault("submit certs (Скрипт сообщает об ошибке):", rejected),
         SaveFault("submit cert (сбой)", rejected), kEndOfTransmission},
        3},
-      {"unreadable verdict", withVerdict({{.status = 500, .body = "Internal Server Error"}}),
+      {"unreadable verdict", withVerdict({Answer("Internal Server Error", 500)}),
        JobOutcome::Failed,
        {"есть критические ошибки", kDone},
        {SaveFault("submit cert (сбой)", "Internal Server Error"), kEndOfTransmission},
@@ -343,14 +355,13 @@ TEST_F(SyncJobTest, ReportsEveryWayTheDialogueEnds) {
 TEST_F(SyncJobTest, HelloThatCannotBeSentEndsTheDialogue) {
   struct Case {
     std::string name;
-    Setup setup;
+    DialogueSetup setup;
     std::string certificate;  // in the store; empty for none
   };
-  Setup wrongName;
+  DialogueSetup wrongName;
   wrongName.dispatcherHost = "localhost";  // not a name in the server's certificate
-  Setup notXml;
-  notXml.hello = [](int) { return std::vector<HttpsTestReply>{{.status = 500, .body = "<html>"}}; };
-  Setup certificateNeeded;
+  const DialogueSetup notXml = HelloAnswering("<html>", 500);
+  DialogueSetup certificateNeeded;
   certificateNeeded.clientCert = ClientCertRequest::Required;
   const Case cases[] = {
       {"server certificate for another name", wrongName, ""},
@@ -378,9 +389,11 @@ TEST_F(SyncJobTest, HelloThatCannotBeSentEndsTheDialogue) {
 }
 
 TEST_F(SyncJobTest, SaveThatCannotBeSentIsReportedWithTheSystemText) {
-  Setup setup;
+  DialogueSetup setup;
   // The connection breaks in the middle of the reply.
-  setup.save = {{.body = std::string(4096, 'x'), .dropAfterBytes = 10}};
+  HttpsTestReply broken = Answer(std::string(4096, 'x'));
+  broken.dropAfterBytes = 10;
+  setup.save = {broken};
   Start(setup);
   EXPECT_EQ(Run(), JobOutcome::Failed);
 
@@ -395,7 +408,7 @@ TEST_F(SyncJobTest, SaveThatCannotBeSentIsReportedWithTheSystemText) {
 }
 
 TEST_F(SyncJobTest, PreparationFailuresSendNothing) {
-  Start({});
+  Start(DialogueSetup());
   struct Case {
     std::string name;
     std::string xml;
@@ -435,7 +448,7 @@ TEST_F(SyncJobTest, PreparationFailuresSendNothing) {
 }
 
 TEST_F(SyncJobTest, AJobStartedWhileWaitingDoesNotRunInsideThisOne) {
-  Start({});
+  Start(DialogueSetup());
   std::vector<JobOutcome> nested;
   job_.view.onPendingEvents = [&] { nested.push_back(Run()); };
   EXPECT_EQ(Run(), JobOutcome::Succeeded);
