@@ -91,7 +91,7 @@ void JsonLinesEventSink::Write(const EventRecord& record) noexcept {
     // O_APPEND and a single write() keep concurrent writers' lines whole.
     const UniqueFd file(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
     if (file.get() < 0) return;
-    ssize_t written;
+    ssize_t written = -1;
     do {
       written = ::write(file.get(), line.data(), line.size());
     } while (written < 0 && errno == EINTR);

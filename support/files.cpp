@@ -87,15 +87,18 @@ int CreateExclusive(std::string_view folder, std::string_view prefix, std::strin
 // The process's umask, read without changing it (umask() would, for a moment,
 // for every thread).
 mode_t CurrentUmask() {
-  std::FILE* status = std::fopen("/proc/self/status", "re");
-  if (!status) return 022;
-  unsigned mask = 022;
-  char line[256];
-  while (std::fgets(line, sizeof line, status)) {
-    if (std::sscanf(line, "Umask: %o", &mask) == 1) break;
+  constexpr mode_t kUsual = 022;
+  try {
+    const std::string status = FileToString("/proc/self/status");
+    const auto at = status.find("\nUmask:");
+    if (at == std::string::npos) return kUsual;
+    const char* digits = status.c_str() + at + 7;
+    char* end = nullptr;
+    const unsigned long mask = std::strtoul(digits, &end, 8);
+    return end == digits ? kUsual : static_cast<mode_t>(mask & 0777);
+  } catch (const Error&) {
+    return kUsual;
   }
-  std::fclose(status);
-  return static_cast<mode_t>(mask);
 }
 
 }  // namespace

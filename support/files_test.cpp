@@ -238,9 +238,15 @@ TEST(TempFile, ExclusiveUniqueAndRemovedUnlessReleased) {
 
 TEST(WriteFileAtomically, ReplacesTargetOrLeavesItUntouched) {
   ScratchDir dir;
-  const std::string target = dir.Write("pkg.cod", "old contents");
-  WriteFileAtomically("new", target);
+  const std::string target = dir / "pkg.cod";
+  const mode_t umask = ::umask(022);
+  ::umask(umask);
+  WriteFileAtomically("first", target);  // a new file gets StringToFile's mode
+  EXPECT_EQ(fs::status(target).permissions(), static_cast<fs::perms>(0644 & ~umask));
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  WriteFileAtomically("new", target);  // an existing one keeps its own
   EXPECT_EQ(ReadFile(target), "new");
+  EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
   struct Case {
     std::string target;
