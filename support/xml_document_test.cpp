@@ -96,6 +96,17 @@ TEST(XmlDocumentParse, NeverReadsExternalEntitiesOrDtds) {
   }
 }
 
+TEST(XmlDocumentParse, LocalLoadScopeOpensLocalFilesOnlyWhileItLasts) {
+  testing::ScratchDir scratch;
+  const std::string part = scratch.Write("part.xml", "included");
+  const std::string input = "<!DOCTYPE r [<!ENTITY p SYSTEM \"file://" + part + "\">]><r>&p;</r>";
+  {
+    const XmlLocalLoadScope scope;
+    EXPECT_EQ(XmlDocument::Parse(input).Root().NodeValue(), "included");
+  }
+  EXPECT_EQ(XmlDocument::Parse(input).Root().NodeValue(), std::nullopt);
+}
+
 TEST(XmlDocumentParse, RefusesEntityExpansionBombs) {
   std::string laughs = "<!DOCTYPE r [<!ENTITY l0 \"lol\">";
   for (int i = 1; i <= 9; ++i) {
