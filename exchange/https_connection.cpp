@@ -27,13 +27,15 @@ struct CurlUrlDeleter {
 
 // libcurl's global state, and the OpenSSL legacy provider so that PKCS#12
 // files exported by older tools (RC2, 3DES) load. Loading a provider by hand
-// stops the default one from loading by itself, hence both.
+// stops the default one from loading by itself, hence both. They stay
+// loaded for the life of the process.
 CURLcode InitLibraries() {
   static std::once_flag once;
   static CURLcode result = CURLE_OK;
+  [[maybe_unused]] static OSSL_PROVIDER* providers[2] = {};
   std::call_once(once, [] {
-    OSSL_PROVIDER_load(nullptr, "legacy");
-    OSSL_PROVIDER_load(nullptr, "default");
+    providers[0] = OSSL_PROVIDER_load(nullptr, "legacy");
+    providers[1] = OSSL_PROVIDER_load(nullptr, "default");
     result = curl_global_init(CURL_GLOBAL_DEFAULT);
   });
   return result;
@@ -199,8 +201,6 @@ bool THttpsConnection::ConnectToHttpsServer(std::string_view verb) {
   impl.verb = std::string(verb);
   impl.caFile = EnvOrEmpty("SSL_CERT_FILE");
   impl.caPath = EnvOrEmpty("SSL_CERT_DIR");
-  impl.certStoreFolder = CertStoreFolder;
-  impl.certSubject = CertSubject;
 
   CURLcode rc = CURLE_OK;
   const auto set = [&](CURLoption option, auto value) {
@@ -251,6 +251,8 @@ bool THttpsConnection::SendHttpsRequest() {
   }
   CURL* h = impl.handle.get();
   impl.errorBuffer[0] = '\0';
+  impl.certStoreFolder = CertStoreFolder.empty() ? DefaultCertStoreFolder() : CertStoreFolder;
+  impl.certSubject = CertSubject;
 
   // The body is taken now, so that data set after the request was prepared
   // still goes with it.

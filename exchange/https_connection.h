@@ -73,7 +73,11 @@ class THttpsConnection {
 };
 
 // One GET from start to end; returns the body (UTF-8). Throws Error
-// "ConnectToHttpsServer: [ErrorCode N]<text>" or "SendHttpsRequest: [ErrorCode N]<text>".
+// "ConnectToHttpsServer: [ErrorCode N]<text>" or "SendHttpsRequest: [ErrorCode N]<text>",
+// followed by " (" LastErrorDetail ")" when there is a detail, e.g.
+// "SendHttpsRequest: [ErrorCode 60]SSL peer certificate or SSH remote key was
+// not OK (SSL certificate problem: unable to get local issuer certificate)".
+// EpnHttpsException from SetServerName and "Range check error" pass through.
 std::string HttpsGet(THttpsConnection& connection, std::string_view agent,
                      std::string_view certSubject, std::string_view host, std::string_view path,
                      std::int32_t port);

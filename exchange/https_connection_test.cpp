@@ -55,6 +55,7 @@ class HttpsConnectionTest : public ::testing::Test {
     return HttpsGet(connection_, "Custom ORX", subject, host, path, server.port());
   }
 
+  testing::ScopedEnv noProxy_{"no_proxy", "127.0.0.1,localhost"};
   testing::ScratchDir store_;
   THttpsConnection connection_;
   std::unique_ptr<testing::ScopedEnv> trust_;
@@ -84,6 +85,8 @@ struct ClientCertCase {
   std::vector<StoreFile> store;
   std::string certSubject;
   std::string presented;  // subject the server must see
+  bool storeFromEnvironment = false;
+  friend void PrintTo(const ClientCertCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class ClientCertTest : public HttpsConnectionTest,
@@ -99,6 +102,8 @@ TEST_P(ClientCertTest, PresentsTheFirstMatchingCertificateWhenAsked) {
   Use(server);
   for (const auto& file : c.store)
     server.pki().MakeClientCert(file.subject, file.format, store_.path() / file.name);
+  testing::ScopedEnv storeVariable("ORX_CERT_STORE", store_.path().c_str());
+  if (c.storeFromEnvironment) connection_.CertStoreFolder.clear();
   EXPECT_EQ(Get(server, "/sync/hello", c.certSubject), "ok") << server.log();
   const auto requests = server.requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -119,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
                        "form a", "CN=Office 7 Form A,O=Test"},
         ClientCertCase{"CyrillicIgnoringCase", ClientCertRequest::Required, "",
                        {{"ct1.pfx", "/O=Тест/CN=Офис 7 Форма СТ-1", CertFormat::Pkcs12}},
-                       "форма ст-1", "CN=Офис 7 Форма СТ-1,O=Тест"},
+                       "форма ст-1", "CN=Офис 7 Форма СТ-1,O=Тест", true},
         ClientCertCase{"FirstMatchByFileName", ClientCertRequest::Required, "",
                        {{"c.pem", "/O=Test/CN=Office 3 Form A", CertFormat::Pem},
                         {"a.pem", "/O=Test/CN=Office 1 CT-1", CertFormat::Pem},
@@ -131,6 +136,7 @@ struct NoMatchCase {
   std::string label;
   ClientCertRequest request;
   std::string tls;
+  friend void PrintTo(const NoMatchCase& c, std::ostream* os) { *os << c.label; }
 };
 
 class NoMatchingCertTest : public HttpsConnectionTest,
