@@ -1,6 +1,7 @@
 #include "package/package_job.h"
 
 #include <exception>
+#include <future>
 #include <string>
 
 #include "package/cipher.h"
@@ -19,19 +20,19 @@ constexpr std::string_view kEntryName = "sync.xml";
 
 // The source document packed as the one entry of a ZIP archive and
 // enciphered with the office key (the fixed key text when it is empty). The
-// archive goes through a temporary file that is gone when this returns,
-// whether it returns or throws.
-std::string BuildPackage(const JobContext& context, const std::string& sourcePath) {
-  const std::string tempDir = GetTempDir();
-  if (tempDir.empty()) throw Error("No private temporary folder is available");
+// archive goes through a temporary file in tempDir that is gone when this
+// returns, whether it returns or throws. Touches nothing shared: it runs
+// beside the schema check.
+std::string BuildPackage(const std::string& tempDir, const std::string& sourcePath,
+                         const std::string& officeKey, const LocalDateTime& packed) {
   TempFile archive(tempDir, "orx", ".zip");
   {
     const std::string content = GetSourceForPacking(sourcePath);
-    WriteSingleEntryZip(archive.path(), kEntryName, content, context.clock.Now());
+    WriteSingleEntryZip(archive.path(), kEntryName, content, packed);
   }
   std::string bytes = FileToString(archive.path());
   archive.Remove();
-  EncryptCodStream(bytes, context.params.officeKey);
+  EncryptCodStream(bytes, officeKey);
   return bytes;
 }
 
@@ -48,8 +49,18 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
 
     LoadParamsFromICod(context, keyFile);
     const std::string sourcePath = GetFullSourceName(context, xml);
+    const std::string tempDir = GetTempDir();
+    if (tempDir.empty()) throw Error("No private temporary folder is available");
+
+    // Packing and enciphering read only the written source document, so they
+    // run on a second core while the schema check reads it too. Leaving this
+    // scope in any way waits for them; an invalid document discards their
+    // result (and its temporary archive is gone by then).
+    std::future<std::string> packing =
+        std::async(std::launch::async, BuildPackage, tempDir, sourcePath,
+                   context.params.officeKey, context.clock.Now());
     if (!ValidateXmlBySchema(context, sourcePath, xsd)) return JobOutcome::Failed;
-    const std::string package = BuildPackage(context, sourcePath);
+    const std::string package = packing.get();
 
     // The operator is asked only once everything that can fail before it has
     // succeeded; a cancel discards the enciphered data silently.

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/schemasInternals.h>
-#include <libxml/uri.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
@@ -73,32 +72,6 @@ class ScopedErrorHandler {
   void* savedContext_;
 };
 
-// Schemas may include or import files beside them. The program's entity
-// loader refuses every external resource, so while a schema is compiled a
-// loader that lets local files through (and nothing with a network scheme)
-// takes its place; the refusing loader is back before any document is read.
-xmlParserInputPtr LocalFilesOnly(const char* url, const char* id, xmlParserCtxtPtr context) {
-  if (url != nullptr) {
-    std::unique_ptr<xmlURI, decltype(&xmlFreeURI)> parsed(xmlParseURI(url), &xmlFreeURI);
-    const bool local = parsed && (parsed->scheme == nullptr || std::strcmp(parsed->scheme, "file") == 0);
-    if (local) return xmlNoNetExternalEntityLoader(url, id, context);
-  }
-  return nullptr;
-}
-
-class ScopedLocalLoader {
- public:
-  ScopedLocalLoader() : saved_(xmlGetExternalEntityLoader()) {
-    xmlSetExternalEntityLoader(&LocalFilesOnly);
-  }
-  ~ScopedLocalLoader() { xmlSetExternalEntityLoader(saved_); }
-  ScopedLocalLoader(const ScopedLocalLoader&) = delete;
-  ScopedLocalLoader& operator=(const ScopedLocalLoader&) = delete;
-
- private:
-  xmlExternalEntityLoader saved_;
-};
-
 struct SchemaParserFree {
   void operator()(xmlSchemaParserCtxtPtr p) const noexcept { xmlSchemaFreeParserCtxt(p); }
 };
@@ -120,7 +93,8 @@ class CompiledSchema {
       : document_(XmlDocument::Parse(FileToString(xsdPath), xsdPath)) {
     FirstError error;
     {
-      ScopedLocalLoader loader;
+      // A schema may include or import files beside it; documents never may.
+      XmlLocalLoadScope localFiles;
       ScopedErrorHandler handler(error);
       std::unique_ptr<xmlSchemaParserCtxt, SchemaParserFree> parser(
           xmlSchemaNewDocParserCtxt(document_.get()));
