@@ -55,9 +55,10 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     // Packing and enciphering read only the written source document, so they
     // run on a second core while the schema check reads it too. Leaving this
     // scope in any way waits for them; an invalid document discards their
-    // result (and its temporary archive is gone by then).
+    // result (and its temporary archive is gone by then). Where no thread can
+    // be started they run at get(), after the check.
     std::future<std::string> packing =
-        std::async(std::launch::async, BuildPackage, tempDir, sourcePath,
+        std::async(std::launch::async | std::launch::deferred, BuildPackage, tempDir, sourcePath,
                    context.params.officeKey, context.clock.Now());
     if (!ValidateXmlBySchema(context, sourcePath, xsd)) return JobOutcome::Failed;
     const std::string package = packing.get();

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -81,9 +82,6 @@ struct SchemaFree {
 struct ValidCtxtFree {
   void operator()(xmlSchemaValidCtxtPtr p) const noexcept { xmlSchemaFreeValidCtxt(p); }
 };
-struct InputBufferFree {
-  void operator()(xmlParserInputBufferPtr p) const noexcept { xmlFreeParserInputBuffer(p); }
-};
 
 // A compiled schema and the document it was compiled from (the schema refers
 // into it, so the document must outlive it).
@@ -98,7 +96,7 @@ class CompiledSchema {
       ScopedErrorHandler handler(error);
       std::unique_ptr<xmlSchemaParserCtxt, SchemaParserFree> parser(
           xmlSchemaNewDocParserCtxt(document_.get()));
-      if (!parser) throw Error("Out of memory");
+      if (!parser) throw std::bad_alloc();
       xmlSchemaSetParserStructuredErrors(parser.get(), &FirstError::Collect, &error);
       schema_.reset(xmlSchemaParse(parser.get()));
     }
@@ -154,18 +152,18 @@ std::optional<std::string> FirstProblem(const CompiledSchema& schema, const std:
   FirstError error;
   FileDescriptor file(::open(xmlPath.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) {
-    const int code = errno;
-    return "Cannot open file \"" + xmlPath + "\". " + std::strerror(code);
+    char reason[256];
+    return "Cannot open file \"" + xmlPath + "\". " + strerror_r(errno, reason, sizeof reason);
   }
   std::unique_ptr<xmlSchemaValidCtxt, ValidCtxtFree> validator(xmlSchemaNewValidCtxt(schema.get()));
-  if (!validator) throw Error("Out of memory");
+  if (!validator) throw std::bad_alloc();
   xmlSchemaSetValidStructuredErrors(validator.get(), &FirstError::Collect, &error);
 
   int fd = file.get();
   // xmlSchemaValidateStream takes the buffer over and frees it.
   xmlParserInputBufferPtr input =
       xmlParserInputBufferCreateIO(&ReadChunk, &KeepOpen, &fd, XML_CHAR_ENCODING_NONE);
-  if (input == nullptr) throw Error("Out of memory");
+  if (input == nullptr) throw std::bad_alloc();
   int result = 0;
   {
     ScopedErrorHandler handler(error);

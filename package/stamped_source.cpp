@@ -78,7 +78,7 @@ class NormalisedInput {
         if (c <= '\r' && (c == '\r' || c == '\n' || c == '\0')) break;
         ++run;
       }
-      std::memcpy(buffer + n, rest_.data(), run);
+      if (run > 0) std::memcpy(buffer + n, rest_.data(), run);
       n += static_cast<int>(run);
       rest_.remove_prefix(run);
       if (run == room) {
