@@ -8,13 +8,13 @@
 #include <libxml/xmlsave.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <memory>
 
+#include "package/line_end_streams.h"
 #include "package/source_document.h"
 #include "support/error.h"
 #include "support/files.h"
@@ -41,118 +41,6 @@ bool IsWideEncoding(std::string_view name) {
   }
   return false;
 }
-
-// The input as text set into a document: cut at the first zero byte, every
-// line end (CR, LF or CR LF) made CR LF. Handed to the parser in pieces.
-class NormalisedInput {
- public:
-  explicit NormalisedInput(std::string_view bytes) : rest_(bytes) {}
-
-  static int Read(void* self, char* buffer, int length) {
-    return static_cast<NormalisedInput*>(self)->Fill(buffer, length);
-  }
-  static int Close(void*) { return 0; }
-
-  static std::string All(std::string_view bytes) {
-    NormalisedInput input(bytes);
-    std::string text;
-    char piece[4096];
-    while (const int n = input.Fill(piece, sizeof piece)) text.append(piece, static_cast<std::size_t>(n));
-    return text;
-  }
-
- private:
-  int Fill(char* buffer, int length) {
-    int n = 0;
-    while (n < length) {
-      if (pendingLf_) {
-        buffer[n++] = '\n';
-        pendingLf_ = false;
-        continue;
-      }
-      // Copy the run up to the next line end or zero byte in one piece.
-      const std::size_t room = std::min(rest_.size(), static_cast<std::size_t>(length - n));
-      std::size_t run = 0;
-      while (run < room) {
-        const auto c = static_cast<unsigned char>(rest_[run]);
-        if (c <= '\r' && (c == '\r' || c == '\n' || c == '\0')) break;
-        ++run;
-      }
-      if (run > 0) std::memcpy(buffer + n, rest_.data(), run);
-      n += static_cast<int>(run);
-      rest_.remove_prefix(run);
-      if (run == room) {
-        if (rest_.empty()) break;
-        continue;
-      }
-      const char c = rest_.front();
-      rest_.remove_prefix(1);
-      if (c == '\0') {
-        rest_ = {};
-        break;
-      }
-      if (c == '\r' && !rest_.empty() && rest_.front() == '\n') rest_.remove_prefix(1);
-      buffer[n++] = '\r';
-      pendingLf_ = true;
-    }
-    return n;
-  }
-
-  std::string_view rest_;
-  bool pendingLf_ = false;
-};
-
-// Serialised bytes to a file descriptor with every LF made CR LF. libxml2
-// never writes a raw CR (it writes &#13;), and 0x0A is never part of a
-// multi-byte character in the encodings written, so every LF is a line end.
-class CrLfWriter {
- public:
-  explicit CrLfWriter(int fd) : fd_(fd) { buffer_.reserve(kCapacity + kCapacity / 8); }
-
-  static int Callback(void* self, const char* data, int length) noexcept {
-    auto* writer = static_cast<CrLfWriter*>(self);
-    try {
-      writer->Write({data, static_cast<std::size_t>(length)});
-      return length;
-    } catch (...) {
-      writer->failed_ = true;
-      return -1;
-    }
-  }
-
-  void Write(std::string_view bytes) {
-    while (!bytes.empty()) {
-      const auto lf = bytes.find('\n');
-      buffer_.append(bytes.substr(0, lf));
-      if (lf == std::string_view::npos) break;
-      buffer_ += "\r\n";
-      bytes.remove_prefix(lf + 1);
-    }
-    if (buffer_.size() >= kCapacity) Flush();
-  }
-
-  void Flush() {
-    std::string_view rest = buffer_;
-    while (!rest.empty()) {
-      const ssize_t written = ::write(fd_, rest.data(), rest.size());
-      if (written < 0 && errno == EINTR) continue;
-      if (written <= 0) {
-        failed_ = true;
-        throw Error("Stream write error");
-      }
-      rest.remove_prefix(static_cast<std::size_t>(written));
-    }
-    buffer_.clear();
-  }
-
-  bool failed() const { return failed_; }
-
- private:
-  static constexpr std::size_t kCapacity = 256 * 1024;
-  int fd_;
-  std::string buffer_;
-  bool failed_ = false;
-};
 
 int AppendToString(void* text, const char* data, int length) noexcept {
   try {
