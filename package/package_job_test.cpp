@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <ostream>
 
 #include "package/cipher.h"
 #include "package/source_document.h"
@@ -99,6 +100,8 @@ struct FailureCase {
   std::vector<std::pair<std::string, std::string>> records;  // source, first string
   bool reasonOnly = false;  // the log pane holds the record's reason, no "ошибка: "
 };
+
+void PrintTo(const FailureCase& c, std::ostream* out) { *out << c.what; }
 
 class PackageJobFailureTest : public PackageJobTest,
                               public ::testing::WithParamInterface<FailureCase> {};

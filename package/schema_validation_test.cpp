@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "support/error.h"
 #include "testing/job_fixture.h"
 
@@ -48,6 +50,8 @@ struct InvalidCase {
   std::string document;
   std::string reason;  // the whole reason text; "*" when only its start is fixed
 };
+
+void PrintTo(const InvalidCase& c, std::ostream* out) { *out << '"' << c.reason.substr(0, 60) << '"'; }
 
 class InvalidDocumentTest : public SchemaValidationTest,
                             public ::testing::WithParamInterface<InvalidCase> {};

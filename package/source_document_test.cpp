@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "support/error.h"
 #include "support/files.h"
 #include "testing/job_fixture.h"
@@ -22,6 +24,8 @@ struct StampCase {
   std::string input;
   std::string expected;
 };
+
+void PrintTo(const StampCase& c, std::ostream* out) { *out << c.what; }
 
 class SourceDocumentTest : public ::orx::testing::JobFixture {};
 class StampTest : public SourceDocumentTest, public ::testing::WithParamInterface<StampCase> {};
