@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <ostream>
 
 #include "testing/event_log_reader.h"
 #include "testing/test_support.h"
@@ -20,6 +21,8 @@ struct MissingFieldCase {
   std::string parameterText;
   std::string message;
 };
+
+void PrintTo(const MissingFieldCase& c, std::ostream* out) { *out << '"' << c.parameterText << '"'; }
 
 class MissingFieldTest : public ::testing::TestWithParam<MissingFieldCase> {};
 
