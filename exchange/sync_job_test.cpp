@@ -11,6 +11,7 @@
 #include "support/event_log.h"
 #include "support/files.h"
 #include "testing/https_test_server.h"
+#include "testing/job_fixture.h"
 #include "testing/job_test_context.h"
 
 namespace orx {
@@ -22,7 +23,6 @@ using testing::HttpsTestServer;
 using testing::Rec;
 using testing::RecordedRequest;
 using testing::ScopedEnv;
-using testing::ScratchDir;
 using testing::TestPki;
 
 using Lines = std::vector<std::string>;
@@ -34,27 +34,6 @@ const std::string kEmptyHello = "Сервер вернул пустую стро
 // The key file's office key, with "&" and "=" that go out as they are.
 const std::string kIdentification =
     "orxn=7&plcn=1&orxk=0123456789abcdef0123456789ABCDEF&k=v&pver=4.1.1.1";
-
-constexpr std::string_view kSchema = R"(<?xml version="1.0" encoding="UTF-8"?>
-<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema" xmlns="urn:orx-rf:certificates"
-           targetNamespace="urn:orx-rf:certificates" elementFormDefault="qualified">
-  <xs:element name="dataPacket">
-    <xs:complexType>
-      <xs:sequence>
-        <xs:element name="arm">
-          <xs:complexType><xs:attribute name="lastKnownChange" type="xs:integer"/></xs:complexType>
-        </xs:element>
-        <xs:element name="cert" type="xs:string" maxOccurs="unbounded"/>
-      </xs:sequence>
-      <xs:anyAttribute processContents="skip"/>
-    </xs:complexType>
-  </xs:element>
-</xs:schema>
-)";
-
-constexpr std::string_view kCertificates = R"(<?xml version="1.0" encoding="UTF-8"?>
-<dataPacket><cert>Бланк №1 a&amp;b='1' 100%</cert></dataPacket>
-)";
 
 const EventRecord kEndOfTransmission =
     Rec(EventType::Information, 2, 0x40000101, {"Конец передачи"});
@@ -137,16 +116,17 @@ DialogueSetup HelloAnswering(std::string body, int status = 200) {
 // A dispatcher that answers "hello" and a certificate-database server that
 // answers "version" and "save", both trusted through one test CA and known
 // by their IP address only; the office's key file points at the dispatcher.
-class SyncJobTest : public ::testing::Test {
+class SyncJobTest : public testing::JobFixture {
  protected:
   SyncJobTest()
-      : tmp_("TMPDIR", dir_.path().c_str()),
-        trust_("SSL_CERT_FILE", pki_->caFile().c_str()),
+      : trust_("SSL_CERT_FILE", pki_->caFile().c_str()),
         store_("ORX_CERT_STORE", (dir_.path() / "certs").c_str()) {
     std::filesystem::create_directories(dir_.path() / "certs");
-    xml_ = dir_.Write("certificates.xml", kCertificates);
-    xsd_ = dir_.Write("certificates.xsd", kSchema);
+    log_.SetView(&view_);
   }
+
+  const Lines& lines() const { return log_.Lines(); }
+  const Records& records() const { return events_.records(); }
 
   void Start(const DialogueSetup& setup) {
     HttpsTestServer::Options cdb;
@@ -182,7 +162,7 @@ class SyncJobTest : public ::testing::Test {
                          dir_.path() / "certs" / "office.p12");
   }
 
-  JobOutcome Run() { return XmlToServer(job_.context, xml_, xsd_, keyFile_); }
+  JobOutcome Run() { return XmlToServer(context_, xml_, xsd_, keyFile_); }
 
   std::vector<RecordedRequest> Requests() const {
     std::vector<RecordedRequest> all;
@@ -194,16 +174,14 @@ class SyncJobTest : public ::testing::Test {
   }
 
   std::shared_ptr<TestPki> pki_ = std::make_shared<TestPki>();
-  ScratchDir dir_;
-  ScopedEnv tmp_;
   ScopedEnv trust_;
   ScopedEnv store_;
-  std::string xml_;
-  std::string xsd_;
+  testing::CountingLogView view_;
+  std::string xml_ = testing::SourceDir() + "/examples/certificates.xml";
+  std::string xsd_ = testing::SourceDir() + "/examples/FA.xsd";
   std::string keyFile_;
   std::unique_ptr<HttpsTestServer> cdb_;
   std::unique_ptr<HttpsTestServer> dispatcher_;
-  testing::TestJobContext job_;
 };
 
 TEST_F(SyncJobTest, FullDialogueWithAClientCertificate) {
@@ -215,11 +193,11 @@ TEST_F(SyncJobTest, FullDialogueWithAClientCertificate) {
   Start(setup);
 
   EXPECT_EQ(Run(), JobOutcome::Succeeded);
-  EXPECT_EQ(job_.lines(), (Lines{"Добро пожаловать", kDone}));
-  EXPECT_EQ(job_.records(),
+  EXPECT_EQ(lines(), (Lines{"Добро пожаловать", kDone}));
+  EXPECT_EQ(records(),
             (Records{Rec(EventType::AuditSuccess, 2, 0x40000101, {"Сертификаты ушли без ошибок"}),
                      kEndOfTransmission}));
-  EXPECT_EQ(job_.view.pendingEventPoints, 2);
+  EXPECT_EQ(view_.pendingEventPoints, 2);
 
   const std::vector<RecordedRequest> requests = Requests();
   ASSERT_EQ(requests.size(), 3u);
@@ -246,7 +224,7 @@ TEST_F(SyncJobTest, FullDialogueWithAClientCertificate) {
   EXPECT_EQ(encoded.find_first_not_of(
                 "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789%+"),
             std::string::npos);
-  EXPECT_NE(encoded.find("%D0%91"), std::string::npos);  // the bytes of "Б"
+  EXPECT_NE(encoded.find("%D0%9E%D0%9E%D0%9E"), std::string::npos);  // "ООО" as UTF-8 bytes
   std::string packed = testing::ReadFile(JoinPath(GetTempDir(), "SourceConvert.xml"));
   const std::string declaration = "xmlns=\"urn:orx-rf:certificates\"";  // the blank before stays
   ASSERT_NE(packed.find(declaration), std::string::npos);
@@ -314,11 +292,11 @@ TEST_F(SyncJobTest, ReportsEveryWayTheDialogueEnds) {
   GiveClientCertificate("/O=Test/CN=Office 7 Form A");
   for (const DialogueCase& c : cases) {
     SCOPED_TRACE(c.name);
-    job_.events.clear();
+    events_.clear();
     Start(c.setup);
     EXPECT_EQ(Run(), c.outcome);
-    EXPECT_EQ(job_.lines(), c.lines);
-    EXPECT_EQ(job_.records(), c.records);
+    EXPECT_EQ(lines(), c.lines);
+    EXPECT_EQ(records(), c.records);
     const std::vector<RecordedRequest> requests = Requests();
     ASSERT_EQ(requests.size(), c.requests);
     EXPECT_EQ(requests[0].target, "/sync/hello?" + kIdentification);
@@ -350,13 +328,13 @@ TEST_F(SyncJobTest, HelloThatCannotBeSentEndsTheDialogue) {
     std::filesystem::remove_all(dir_.path() / "certs");
     std::filesystem::create_directories(dir_.path() / "certs");
     if (!c.certificate.empty()) GiveClientCertificate(c.certificate);
-    job_.events.clear();
+    events_.clear();
     Start(c.setup);
     EXPECT_EQ(Run(), JobOutcome::Failed);
-    ASSERT_GE(job_.lines().size(), 2u);
-    EXPECT_EQ(job_.lines()[0], kDone);
-    const std::string message = FailureMessage(job_.lines(), 1);
-    EXPECT_EQ(job_.records(), (Records{kEndOfTransmission, JobFailure(message)}));
+    ASSERT_GE(lines().size(), 2u);
+    EXPECT_EQ(lines()[0], kDone);
+    const std::string message = FailureMessage(lines(), 1);
+    EXPECT_EQ(records(), (Records{kEndOfTransmission, JobFailure(message)}));
     if (c.name != "error page for hello") {
       EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode ", 0), 0u) << message;
     }
@@ -373,14 +351,14 @@ TEST_F(SyncJobTest, SaveThatCannotBeSentIsReportedWithTheSystemText) {
   Start(setup);
   EXPECT_EQ(Run(), JobOutcome::Failed);
 
-  ASSERT_EQ(job_.records().size(), 2u);
-  const EventRecord& fault = job_.records()[0];
+  ASSERT_EQ(records().size(), 2u);
+  const EventRecord& fault = records()[0];
   ASSERT_EQ(fault.strings.size(), 3u);
   const std::uint32_t code = ErrorCodeIn(fault.strings[2]);
   EXPECT_NE(code, 0u) << fault.strings[2];
   EXPECT_EQ(fault, SaveFault("/save (Syn.SendHttpsRequest)", ErrorCodeMessage(code)));
-  EXPECT_EQ(job_.records()[1], kEndOfTransmission);
-  EXPECT_EQ(job_.lines(), (Lines{"ошибка: " + ErrorCodeText(code), kDone}));
+  EXPECT_EQ(records()[1], kEndOfTransmission);
+  EXPECT_EQ(lines(), (Lines{"ошибка: " + ErrorCodeText(code), kDone}));
 }
 
 TEST_F(SyncJobTest, PreparationFailuresSendNothing) {
@@ -400,22 +378,22 @@ TEST_F(SyncJobTest, PreparationFailuresSendNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    job_.events.clear();
-    EXPECT_EQ(XmlToServer(job_.context, c.xml, xsd_, c.keyFile), JobOutcome::Failed);
-    const Records& records = job_.records();
-    ASSERT_FALSE(records.empty());
-    ASSERT_FALSE(records[0].strings.empty());
-    EXPECT_EQ(records[0].strings[0], c.ownRecordCaller);
-    ASSERT_FALSE(job_.lines().empty());
+    events_.clear();
+    EXPECT_EQ(XmlToServer(context_, c.xml, xsd_, c.keyFile), JobOutcome::Failed);
+    const Records& got = records();
+    ASSERT_FALSE(got.empty());
+    ASSERT_FALSE(got[0].strings.empty());
+    EXPECT_EQ(got[0].strings[0], c.ownRecordCaller);
+    ASSERT_FALSE(lines().empty());
     if (c.ownRecordCaller == "xml не прошел проверку") {
       // The validation reports itself; the job adds nothing.
-      EXPECT_EQ(records.size(), 1u);
+      EXPECT_EQ(got.size(), 1u);
     } else {
-      const std::string message = records[0].strings.at(1);
-      EXPECT_EQ(records, (Records{records[0], JobFailure(message)}));
-      EXPECT_EQ(FailureMessage(job_.lines(), 0), message);
+      const std::string message = got[0].strings.at(1);
+      EXPECT_EQ(got, (Records{got[0], JobFailure(message)}));
+      EXPECT_EQ(FailureMessage(lines(), 0), message);
     }
-    EXPECT_NE(job_.lines().back(), kDone);
+    EXPECT_NE(lines().back(), kDone);
   }
   EXPECT_TRUE(Requests().empty());
 }
@@ -423,14 +401,14 @@ TEST_F(SyncJobTest, PreparationFailuresSendNothing) {
 TEST_F(SyncJobTest, AJobStartedWhileWaitingDoesNotRunInsideThisOne) {
   Start(DialogueSetup());
   std::vector<JobOutcome> nested;
-  job_.view.onPendingEvents = [&] { nested.push_back(Run()); };
+  view_.onPendingEvents = [&] { nested.push_back(Run()); };
   EXPECT_EQ(Run(), JobOutcome::Succeeded);
   EXPECT_EQ(nested, (std::vector<JobOutcome>{JobOutcome::Failed, JobOutcome::Failed}));
-  EXPECT_EQ(job_.lines(), (Lines{kDone}));
+  EXPECT_EQ(lines(), (Lines{kDone}));
   EXPECT_EQ(Requests().size(), 3u);
 
   // Once it has ended, the next job runs as usual.
-  job_.view.onPendingEvents = nullptr;
+  view_.onPendingEvents = nullptr;
   EXPECT_EQ(Run(), JobOutcome::Succeeded);
 }
 
