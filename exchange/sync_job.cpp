@@ -109,25 +109,6 @@ JobOutcome RunDialogue(JobContext& context, const std::string& identification,
   return outcome;
 }
 
-// Pending window events are let through while the job runs; a job started
-// from there must not run inside this one on the same log pane and
-// parameters.
-class RunningJob {
- public:
-  explicit RunningJob(JobContext& context) : context_(context), entered_(!context.jobRunning) {
-    if (entered_) context_.jobRunning = true;
-  }
-  ~RunningJob() {
-    if (entered_) context_.jobRunning = false;
-  }
-  RunningJob(const RunningJob&) = delete;
-  RunningJob& operator=(const RunningJob&) = delete;
-  bool entered() const { return entered_; }
-
- private:
-  JobContext& context_;
-  bool entered_;
-};
 
 }  // namespace
 

@@ -40,6 +40,8 @@ std::string BuildPackage(const std::string& tempDir, const std::string& sourcePa
 
 JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
                     std::string_view outputFolder, std::string_view keyFilePath) {
+  const RunningJob running(context);
+  if (!running.entered()) return JobOutcome::Failed;
   try {
     context.log.Clear();
     const std::string xml = ExpandEnvVars(xmlPath);
