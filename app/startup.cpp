@@ -1,7 +1,6 @@
 #include "app/startup.h"
 
 #include <curl/curl.h>
-#include <openssl/provider.h>
 
 #include <array>
 
@@ -14,10 +13,6 @@ namespace orx {
 void InitLibraries() {
   InitXmlLibrary();
   curl_global_init(CURL_GLOBAL_DEFAULT);
-  // Client certificates exported by older tools use RC2/3DES; the legacy
-  // provider must be loaded explicitly, and then the default one as well.
-  OSSL_PROVIDER_load(nullptr, "legacy");
-  OSSL_PROVIDER_load(nullptr, "default");
 }
 
 bool CheckBatchFields(const CommandLineFields& fields, const std::string& parameterText,

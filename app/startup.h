@@ -13,7 +13,7 @@ inline constexpr int kExitJobFailed = 1;
 inline constexpr int kExitMissingField = 2;
 
 // Once per process, in the main thread, before any job: libxml2 (safe entity
-// loader), libcurl, and OpenSSL's providers (legacy PKCS#12 files).
+// loader) and libcurl. The transport loads OpenSSL's providers on first use.
 void InitLibraries();
 
 // The missing-field checks of a batch run. When one fails, writes its record

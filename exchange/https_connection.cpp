@@ -27,17 +27,28 @@ struct CurlUrlDeleter {
 
 // libcurl's global state, and the OpenSSL legacy provider so that PKCS#12
 // files exported by older tools (RC2, 3DES) load. Loading a provider by hand
-// stops the default one from loading by itself, hence both. They stay
-// loaded for the life of the process.
+// stops the default one from loading by itself, hence both. They stay loaded
+// until the process ends, and are released then so that nothing is left over.
+class LoadedProviders {
+ public:
+  LoadedProviders()
+      : legacy_(OSSL_PROVIDER_load(nullptr, "legacy")),
+        default_(OSSL_PROVIDER_load(nullptr, "default")) {}
+  ~LoadedProviders() {
+    if (default_) OSSL_PROVIDER_unload(default_);
+    if (legacy_) OSSL_PROVIDER_unload(legacy_);
+  }
+  LoadedProviders(const LoadedProviders&) = delete;
+  LoadedProviders& operator=(const LoadedProviders&) = delete;
+
+ private:
+  OSSL_PROVIDER* legacy_;
+  OSSL_PROVIDER* default_;
+};
+
 CURLcode InitLibraries() {
-  static std::once_flag once;
-  static CURLcode result = CURLE_OK;
-  [[maybe_unused]] static OSSL_PROVIDER* providers[2] = {};
-  std::call_once(once, [] {
-    providers[0] = OSSL_PROVIDER_load(nullptr, "legacy");
-    providers[1] = OSSL_PROVIDER_load(nullptr, "default");
-    result = curl_global_init(CURL_GLOBAL_DEFAULT);
-  });
+  static const LoadedProviders providers;
+  static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
   return result;
 }
 
