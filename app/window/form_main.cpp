@@ -140,6 +140,8 @@ void TFormMain::BuildControls() {
   memoLog_ = new QPlainTextEdit;
   memoLog_->setObjectName(QStringLiteral("MemoLog"));
   memoLog_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+  // Tab moves on to the next control instead of typing into the pane.
+  memoLog_->setTabChangesFocus(true);
 
   QSplitter* splitter4 = MakeBandSplitter(QStringLiteral("TntSplitter4"), panelButton_, memoLog_, 77);
   QSplitter* splitter3 = MakeBandSplitter(QStringLiteral("TntSplitter3"), panelICod, splitter4, 85);
@@ -171,6 +173,8 @@ QWidget* TFormMain::MakeFilePanel(const QString& name, const QString& labelName,
   auto* label = new QLabel(caption, panel);
   label->setObjectName(labelName);
   label->setAlignment(Qt::AlignCenter);
+  // A narrow window cuts the caption instead of growing to fit it.
+  label->setMinimumWidth(1);
   edit = new QLineEdit(panel);
   edit->setObjectName(editName);
   auto* picker = new PickerPanel(pickerName, pickerWidth, panel);
