@@ -1,10 +1,7 @@
 #include "app/window/window_state.h"
 
-#include <QHeaderView>
 #include <QLayout>
 #include <QSplitter>
-#include <QTableView>
-#include <QTreeView>
 #include <QWidget>
 #include <filesystem>
 #include <optional>
@@ -29,8 +26,6 @@ constexpr std::string_view kHeight = "Height";
 constexpr std::string_view kLeft = "Left";
 constexpr std::string_view kTop = "Top";
 constexpr std::string_view kWidth = "Width";
-constexpr std::string_view kColumn = "Col";
-constexpr std::string_view kIndex = "Index";
 
 XmlDocument LoadOrNew(std::string_view path) {
   try {
@@ -75,12 +70,6 @@ std::optional<int> Dimension(const XmlNode& entry, std::string_view attribute) {
   } catch (const Error&) {
     return std::nullopt;
   }
-}
-
-QHeaderView* ColumnHeader(QWidget* widget) {
-  if (auto* table = qobject_cast<QTableView*>(widget)) return table->horizontalHeader();
-  if (auto* tree = qobject_cast<QTreeView*>(widget)) return tree->header();
-  return nullptr;
 }
 
 bool HeldByLayout(const QLayout* layout, const QWidget* widget) {
@@ -154,15 +143,6 @@ void ApplyGeometry(QWidget* widget, const XmlNode& entry) {
   if (widget->layout()) widget->layout()->activate();
 }
 
-void RestoreColumn(QWidget* widget, const XmlNode& column) {
-  QHeaderView* header = ColumnHeader(widget);
-  if (!header) return;
-  const std::int64_t width = ToInteger(column.Attribute(kWidth));
-  const std::int64_t index = ToInteger(column.Attribute(kIndex));
-  if (width < 0 || width > QWIDGETSIZE_MAX || index < 0 || index >= header->count()) return;
-  header->resizeSection(static_cast<int>(index), static_cast<int>(width));
-}
-
 void RestoreComponentState(QWidget* component, const XmlNode& entry,
                            const std::vector<QWidget*>& owned) {
   try {
@@ -173,10 +153,6 @@ void RestoreComponentState(QWidget* component, const XmlNode& entry,
   for (int i = 0; i < count; ++i) {
     try {
       const XmlNode child = entry.ChildAt(i);
-      if (child.NodeName() == kColumn) {
-        RestoreColumn(component, child);
-        continue;
-      }
       const std::optional<std::string> name = child.Attribute(kName);
       if (!name) continue;
       for (QWidget* control : owned) {
@@ -213,13 +189,6 @@ void StoreComponentState(QWidget* component, XmlNode& parentEntry, bool withCont
     entry.SetAttribute(kLeft, place.x());
     entry.SetAttribute(kTop, place.y());
     entry.SetAttribute(kWidth, component->width());
-    if (const QHeaderView* header = ColumnHeader(component)) {
-      for (int k = 0; k < header->count(); ++k) {
-        XmlNode column = entry.AddChild(kColumn);
-        column.SetAttribute(kWidth, header->sectionSize(k));
-        column.SetAttribute(kIndex, k);
-      }
-    }
   } catch (const std::exception&) {
     // The entry stays as far as it was written.
   }

@@ -7,8 +7,8 @@
 // Width, and inside it one entry per control the form holds, however deeply
 // nested: a flat list in the order of the widget tree. A control is a child
 // widget with an objectName of its own (the toolkit's "qt_" helpers and
-// separate windows such as dialogs are not). Table and tree views also keep
-// their column widths as "Col" entries (Width, Index).
+// separate windows such as dialogs are not). The window has no grids or list
+// views, so entries carry no column widths.
 //
 // The toolkit decides where a control inside a layout goes, so such a
 // control's geometry is recorded but not applied; a control in a splitter gets
