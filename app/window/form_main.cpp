@@ -1,6 +1,5 @@
 #include "app/window/form_main.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -57,10 +56,8 @@ class TFormMain::JobScope {
     form_.jobRunning_ = true;
     form_.buttonFile_->setEnabled(false);
     form_.buttonServer_->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::WaitCursor);
   }
   ~JobScope() {
-    QApplication::restoreOverrideCursor();
     form_.buttonFile_->setEnabled(true);
     form_.buttonServer_->setEnabled(true);
     form_.jobRunning_ = false;
