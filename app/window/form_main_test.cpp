@@ -17,8 +17,6 @@
 namespace orx {
 namespace {
 
-const QString kFileCaption = "Сформировать файл";
-
 // Captions of fixed widths, whatever fonts the machine has.
 class MeasuredForm : public TFormMain {
  public:
@@ -26,7 +24,7 @@ class MeasuredForm : public TFormMain {
 
  protected:
   int CaptionWidth(const QString& caption) const override {
-    return caption == kFileCaption ? 110 : 120;
+    return caption == QStringLiteral("Сформировать файл") ? 110 : 120;
   }
 };
 
@@ -58,8 +56,6 @@ struct Bench {
   ScriptedDialogs dialogs;
   std::unique_ptr<TFormMain> form;
 };
-
-const QStringList kNotFoundLines{"Не удалось найти нужный i.cod", "Укажите файл вручную!"};
 
 const char* const kSchema =
     "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
@@ -168,7 +164,9 @@ class FormMainTest : public QObject {
       QCOMPARE(editXML->text(), QString());
       QCOMPARE(bench.Child<QLineEdit>("EditXSD")->text(), schema);
       QCOMPARE(bench.Child<QLineEdit>("EditICod")->text(), keyFile);
-      const QStringList lines = keyFile.isEmpty() ? kNotFoundLines : QStringList{};
+      const QStringList lines =
+          keyFile.isEmpty() ? QStringList{"Не удалось найти нужный i.cod", "Укажите файл вручную!"}
+                            : QStringList{};
       QCOMPARE(bench.Lines(), lines);
       QCOMPARE(bench.Child<QPlainTextEdit>("MemoLog")->toPlainText(), lines.join('\n'));
     }
