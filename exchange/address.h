@@ -1,6 +1,7 @@
 #pragma once
 // Splitting a server address such as https://certsrv:8443/cdb/ into host,
-// path and port.
+// path and port. The host is the text after the first "//" up to the first
+// ":" or "/"; path and port are read from the text right after it.
 #include <cstdint>
 #include <string>
 #include <string_view>

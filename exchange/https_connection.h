@@ -30,6 +30,10 @@ class THttpsConnection {
   std::string ObjectName;   // request path with query
   std::int32_t Port = 443;
   std::string Headers = "Content-Type: application/x-www-form-urlencoded";
+  // The certificate store folder searched when a server asks for a client
+  // certificate; empty: DefaultCertStoreFolder() (exchange/cert_store.h) at
+  // that moment.
+  std::string CertStoreFolder;
 
   // Throws EpnHttpsException when the name holds "/" or ":".
   void SetServerName(std::string_view name);
@@ -42,10 +46,14 @@ class THttpsConnection {
   // set and all handles closed on failure. Throws Error("Range check error")
   // for a port outside 0..65535.
   bool ConnectToHttpsServer(std::string_view verb);
-  // Performs the request. False with LastError set on failure.
+  // Performs the request and takes in the whole response. False with
+  // LastError set on failure: a response cut off partway is a failure too.
+  // When the server asks for a client certificate and none in the store
+  // matches CertSubject, LastError is 58 (CURLE_SSL_CERTPROBLEM) and
+  // LastErrorDetail names the subject and the folder.
   bool SendHttpsRequest();
   // The whole response body decoded from UTF-8 (any status); empty when it
-  // is not valid UTF-8.
+  // is not valid UTF-8, and before a request succeeded.
   std::u16string ReadResponse();
   // The same as UTF-8 text (what callers use).
   std::string ReadResponseUtf8();
@@ -65,7 +73,11 @@ class THttpsConnection {
 };
 
 // One GET from start to end; returns the body (UTF-8). Throws Error
-// "ConnectToHttpsServer: [ErrorCode N]<text>" or "SendHttpsRequest: [ErrorCode N]<text>".
+// "ConnectToHttpsServer: [ErrorCode N]<text>" or "SendHttpsRequest: [ErrorCode N]<text>",
+// followed by " (" LastErrorDetail ")" when there is a detail, e.g.
+// "SendHttpsRequest: [ErrorCode 60]SSL peer certificate or SSH remote key was
+// not OK (SSL certificate problem: unable to get local issuer certificate)".
+// EpnHttpsException from SetServerName and "Range check error" pass through.
 std::string HttpsGet(THttpsConnection& connection, std::string_view agent,
                      std::string_view certSubject, std::string_view host, std::string_view path,
                      std::int32_t port);

@@ -47,11 +47,20 @@ class EventSink {
   virtual void Write(const EventRecord& record) noexcept = 0;
 };
 
+inline constexpr std::string_view kJournalSocketPath = "/run/systemd/journal/socket";
+
 // Journal entries sent without blocking (a journald that does not read its
-// socket must not hold up a job).
+// socket must not hold up a job): a record that cannot be handed over at once
+// is dropped. socketPath is journald's native socket; tests bind their own.
 class JournalEventSink final : public EventSink {
  public:
+  explicit JournalEventSink(std::string socketPath = std::string(kJournalSocketPath));
   void Write(const EventRecord& record) noexcept override;
+  // The native-protocol datagram for record.
+  static std::string Format(const EventRecord& record);
+
+ private:
+  std::string socketPath_;
 };
 
 // One JSON object per line, appended to the named file.

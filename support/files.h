@@ -22,8 +22,11 @@ inline constexpr std::uint32_t kAttrArchive = 0x20;
 std::string JoinPath(std::string_view dir, std::string_view name);
 // The text before the last "/", empty when there is none.
 std::string ExtractDir(std::string_view path);
-// A folder private to the user (mode 0700) under ${TMPDIR:-/tmp}, created on
-// first use, ending in "/". Empty when it cannot be made safely. Never throws.
+// A folder private to the user, ${TMPDIR:-/tmp}/convertor-orx-<uid>/ (TMPDIR
+// only when it names an existing folder), created with mode 0700 on first
+// use. An existing one is used only when it is a real folder (not a symbolic
+// link) owned by the user with mode 0700 exactly. Empty when it cannot be
+// had safely. Never throws.
 std::string GetTempDir();
 
 struct DirCloser {
@@ -45,10 +48,16 @@ struct TSearchRecW {
 // Platform error numbers returned by the search.
 inline constexpr int kSearchFileNotFound = 2;
 inline constexpr int kSearchPathNotFound = 3;
+inline constexpr int kSearchAccessDenied = 5;
 inline constexpr int kSearchNoMoreFiles = 18;
 
 // Masks: the last component may hold "*" and "?", compared without regard to
-// letter case. Returns 0 when an entry was found, else a platform error number.
+// letter case. Returns 0 when an entry was found, else a platform error number:
+// FindFirstW gives 2 when no name matches, 3 when the folder does not exist,
+// 5 when it cannot be read, 18 when names match but every one is skipped by
+// attr; it leaves no search open unless it returns 0. FindNextW gives 18 when
+// the entries run out and leaves the search open for FindCloseW, which may be
+// called any number of times.
 int FindFirstW(std::string_view mask, std::uint32_t attr, TSearchRecW& rec);
 int FindNextW(TSearchRecW& rec);
 void FindCloseW(TSearchRecW& rec);
@@ -57,7 +66,10 @@ bool MatchesMask(std::string_view name, std::string_view pattern);
 
 // Throws Error("Cannot open file \"<name>\". <reason>") or "Stream read error".
 std::string FileToString(std::string_view fileName);
-// Throws Error("Cannot create file \"<name>\". <reason>") or "Stream write error".
+// Replaces the file's contents (O_TRUNC; a new file gets mode 0644 less the
+// umask). Never writes through a symbolic link: one in the last component is
+// refused. Throws Error("Cannot create file \"<name>\". <reason>") or
+// "Stream write error".
 void StringToFile(std::string_view bytes, std::string_view fileName);
 
 // A uniquely named file, created exclusively (O_EXCL, O_NOFOLLOW, mode 0600)

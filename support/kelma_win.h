@@ -44,6 +44,7 @@ std::u16string TrimCharsRight(std::u16string_view text, std::u16string_view char
 
 // Replaces %NAME% by the environment variable NAME (exact name first, then
 // without regard to letter case). Undefined names and lone % stay as written.
+// When the result would exceed 32,767 UTF-16 units, the text comes back as given.
 std::u16string ExpandEnvVars(std::u16string_view text);
 // The same on UTF-8 text, for paths held as std::string.
 std::string ExpandEnvVars(std::string_view utf8);

@@ -2,7 +2,8 @@
 // XML document access over libxml2. Every document the program reads is
 // untrusted: parsing never touches the network, loads no DTD and no external
 // entity, and keeps libxml2's entity-expansion limits. Call InitXmlLibrary()
-// once in the main thread before any other use.
+// once in the main thread before any other use (Parse and Create call it too;
+// repeated calls do nothing).
 #include <libxml/tree.h>
 
 #include <cstdint>
@@ -14,6 +15,20 @@
 namespace orx {
 
 void InitXmlLibrary();
+
+// While one exists on the current thread, external resources given by a
+// local path or file: URL may be loaded (the includes and imports of an XML
+// Schema while it is parsed). Network URLs stay refused.
+class XmlLocalLoadScope {
+ public:
+  XmlLocalLoadScope();
+  ~XmlLocalLoadScope();
+  XmlLocalLoadScope(const XmlLocalLoadScope&) = delete;
+  XmlLocalLoadScope& operator=(const XmlLocalLoadScope&) = delete;
+
+ private:
+  bool previous_;
+};
 
 class XmlNode {
  public:
@@ -34,13 +49,15 @@ class XmlNode {
   // Error("Element does not contain a single text node").
   std::optional<std::string> NodeValue() const;
 
-  // Element children only, in document order.
+  // Element children only, in document order. An index out of range throws
+  // Error("List index out of bounds (<index>)").
   int ChildCount() const;
   XmlNode ChildAt(int index) const;
   void DeleteChild(int index);
   // First element child whose qualified or local name equals name; null node if none.
   XmlNode FindNode(std::string_view name) const;
-  // New element in this element's namespace; index -1 appends, 0 makes it first.
+  // New element in this element's namespace; index -1 (or the child count)
+  // appends, 0 makes it first.
   XmlNode AddChild(std::string_view name, int index = -1);
 
  private:

@@ -1,0 +1,188 @@
+#include "exchange/cert_store.h"
+
+#include <openssl/bio.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/pkcs12.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "support/text.h"
+
+namespace orx {
+namespace {
+
+// A store file is a few kilobytes; anything far larger is not one of ours.
+constexpr std::uintmax_t kMaxStoreFileSize = 4 * 1024 * 1024;
+
+struct BioDeleter {
+  void operator()(BIO* b) const noexcept { BIO_free(b); }
+};
+struct Pkcs12Deleter {
+  void operator()(PKCS12* p) const noexcept { PKCS12_free(p); }
+};
+using BioPtr = std::unique_ptr<BIO, BioDeleter>;
+using Pkcs12Ptr = std::unique_ptr<PKCS12, Pkcs12Deleter>;
+
+// Encrypted keys are passed over: a batch run must never wait for a password.
+int NoPassword(char*, int, int, void*) { return -1; }
+
+std::string HomeFolder() {
+  if (const char* home = std::getenv("HOME"); home && *home) return home;
+  std::vector<char> buffer(16384);
+  passwd entry{};
+  passwd* result = nullptr;
+  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &result) == 0 && result &&
+      result->pw_dir)
+    return result->pw_dir;
+  return {};
+}
+
+char16_t FoldCase(char16_t c) {
+  if (c >= u'A' && c <= u'Z') return c + 0x20;
+  if (c < 0xC0) return c;
+  if (c <= 0xDE) return c == 0xD7 ? c : c + 0x20;  // Latin-1, but not the multiplication sign
+  if (c < 0x0400 || c > 0x04FF) return c;
+  if (c <= 0x040F) return c + 0x50;  // Ѐ..Џ
+  if (c <= 0x042F) return c + 0x20;  // А..Я
+  if ((c >= 0x0460 && c <= 0x0481) || (c >= 0x048A && c <= 0x04BF) || c >= 0x04D0)
+    return (c % 2 == 0) ? c + 1 : c;
+  if (c == 0x04C0) return 0x04CF;
+  if (c >= 0x04C1 && c <= 0x04CE) return (c % 2 == 1) ? c + 1 : c;
+  return c;
+}
+
+std::u16string Folded(std::string_view utf8) {
+  std::u16string text = Utf8ToUtf16(utf8);
+  for (auto& c : text) c = FoldCase(c);
+  return text;
+}
+
+bool IsStoreFile(const std::filesystem::path& path, bool& pkcs12) {
+  std::string ext = path.extension().string();
+  for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  pkcs12 = ext == ".p12" || ext == ".pfx";
+  return pkcs12 || ext == ".pem";
+}
+
+std::string ReadSmallFile(const std::filesystem::path& path) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  if (ec || size > kMaxStoreFileSize) return {};
+  std::ifstream in(path, std::ios::binary);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  if (!in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()))) return {};
+  return bytes;
+}
+
+// A certificate with its private key from one file, or nulls.
+ClientCertificate LoadFile(const std::filesystem::path& path, bool pkcs12) {
+  ClientCertificate result;
+  const std::string bytes = ReadSmallFile(path);
+  if (bytes.empty()) return result;
+  BioPtr bio(BIO_new_mem_buf(bytes.data(), static_cast<int>(bytes.size())));
+  if (!bio) return result;
+  if (pkcs12) {
+    Pkcs12Ptr p12(d2i_PKCS12_bio(bio.get(), nullptr));
+    X509* cert = nullptr;
+    EVP_PKEY* key = nullptr;
+    if (p12 && PKCS12_parse(p12.get(), "", &key, &cert, nullptr) == 1) {
+      result.cert.reset(cert);
+      result.key.reset(key);
+    }
+  } else {
+    result.cert.reset(PEM_read_bio_X509(bio.get(), nullptr, NoPassword, nullptr));
+    // The key may come before or after the certificate.
+    BIO_reset(bio.get());
+    result.key.reset(PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassword, nullptr));
+  }
+  if (!result.cert || !result.key || X509_check_private_key(result.cert.get(), result.key.get()) != 1) {
+    return {};
+  }
+  result.subject = SubjectText(result.cert.get());
+  result.file = path.string();
+  return result;
+}
+
+CertSearchResult Search(const std::string& folder, std::string_view subjectPart) {
+  CertSearchResult result;
+  const std::string notFound =
+      "no client certificate whose subject contains \"" + std::string(subjectPart) + "\"";
+  std::error_code ec;
+  std::vector<std::pair<std::string, bool>> files;  // name, is PKCS#12
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec) {
+    result.problem = notFound + ": the certificate store " + folder + " cannot be read (" +
+                     ec.message() + ")";
+    return result;
+  }
+  for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    if (ec) break;
+    bool pkcs12 = false;
+    std::error_code typeError;
+    if (IsStoreFile(it->path(), pkcs12) && it->is_regular_file(typeError))
+      files.emplace_back(it->path().filename().string(), pkcs12);
+  }
+  std::sort(files.begin(), files.end());
+
+  const std::u16string wanted = Folded(subjectPart);
+  for (const auto& [name, pkcs12] : files) {
+    ClientCertificate candidate = LoadFile(std::filesystem::path(folder) / name, pkcs12);
+    if (candidate.cert && Folded(candidate.subject).find(wanted) != std::u16string::npos) {
+      result.found = std::move(candidate);
+      return result;
+    }
+  }
+  result.problem = notFound + " in the certificate store " + folder;
+  return result;
+}
+
+}  // namespace
+
+std::string DefaultCertStoreFolder() {
+  if (const char* store = std::getenv("ORX_CERT_STORE"); store && *store) return store;
+  std::string data;
+  if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg) {
+    data = xdg;
+  } else {
+    data = HomeFolder() + "/.local/share";
+  }
+  return data + "/convertor-orx/certs";
+}
+
+std::string SubjectText(X509* cert) {
+  BioPtr bio(BIO_new(BIO_s_mem()));
+  if (!bio || X509_NAME_print_ex(bio.get(), X509_get_subject_name(cert), 0,
+                                 XN_FLAG_RFC2253 & ~ASN1_STRFLGS_ESC_MSB) < 0)
+    return {};
+  char* data = nullptr;
+  const long size = BIO_get_mem_data(bio.get(), &data);
+  return size > 0 ? std::string(data, static_cast<std::size_t>(size)) : std::string();
+}
+
+bool ContainsIgnoringCase(std::string_view text, std::string_view part) {
+  return Folded(text).find(Folded(part)) != std::u16string::npos;
+}
+
+CertSearchResult FindClientCertificate(const std::string& folder, std::string_view subjectPart) {
+  // Parsing failures of files passed over must not linger in the thread's
+  // error queue, where the TLS layer would take them for its own.
+  ERR_set_mark();
+  CertSearchResult result;
+  try {
+    result = Search(folder, subjectPart);
+  } catch (const std::exception& e) {
+    result = CertSearchResult{};
+    result.problem = std::string("the certificate store cannot be searched: ") + e.what();
+  }
+  ERR_pop_to_mark();
+  return result;
+}
+
+}  // namespace orx

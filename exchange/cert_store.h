@@ -1,0 +1,56 @@
+#pragma once
+// The personal certificate store: a folder of PKCS#12 files (*.p12, *.pfx,
+// empty password) and PEM files (*.pem: a certificate and its unencrypted
+// private key). A client certificate is found by a case-insensitive part of
+// its subject.
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace orx {
+
+struct X509Deleter {
+  void operator()(X509* x) const noexcept { X509_free(x); }
+};
+struct EvpPkeyDeleter {
+  void operator()(EVP_PKEY* k) const noexcept { EVP_PKEY_free(k); }
+};
+using X509Ptr = std::unique_ptr<X509, X509Deleter>;
+using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
+
+// $ORX_CERT_STORE when set and not empty, otherwise
+// ${XDG_DATA_HOME:-$HOME/.local/share}/convertor-orx/certs.
+std::string DefaultCertStoreFolder();
+
+// The subject in RFC 2253 form on one line, non-ASCII kept as UTF-8
+// ("CN=Офис 7,O=Тест").
+std::string SubjectText(X509* cert);
+
+// Whether `part` occurs in `text` without regard to letter case, for Basic
+// Latin, Latin-1 and Cyrillic letters. Both are UTF-8.
+bool ContainsIgnoringCase(std::string_view text, std::string_view part);
+
+struct ClientCertificate {
+  X509Ptr cert;
+  EvpPkeyPtr key;
+  std::string subject;  // as SubjectText gives it
+  std::string file;     // where it was found
+};
+
+struct CertSearchResult {
+  // Null cert when none matched; `problem` then tells why, in words for an
+  // operator (the subject searched and the folder).
+  ClientCertificate found;
+  std::string problem;
+};
+
+// The first certificate, in byte order of the file names and then in its
+// order inside the file, whose subject contains `subjectPart`. Files that
+// cannot be read or parsed, encrypted keys and certificates without a
+// matching key are passed over. Never throws and never prompts.
+CertSearchResult FindClientCertificate(const std::string& folder, std::string_view subjectPart);
+
+}  // namespace orx

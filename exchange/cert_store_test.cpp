@@ -1,0 +1,131 @@
+#include "exchange/cert_store.h"
+
+#include <openssl/pem.h>
+
+#include "testing/https_test_server.h"
+#include "testing/test_support.h"
+
+namespace orx {
+namespace {
+
+TEST(ContainsIgnoringCase, FoldsLatinAndCyrillicLetters) {
+  const struct {
+    std::string_view text;
+    std::string_view part;
+    bool expected;
+  } cases[] = {
+      {"CN=Office 7 Form A,O=Test", "form a", true},
+      {"CN=Office 7 Form A,O=Test", "FORM A,O=TEST", true},
+      {"CN=Офис 7 Форма А,O=Тест", "форма а", true},
+      {"CN=офис", "ОФИС", true},
+      {"Ёлка", "ёЛКА", true},               // U+0401 / U+0451
+      {"Їжак Ґанок Ўсход", "їжак ґанок ўсход", true},  // U+0407, U+0490, U+040E
+      {"Ӑӂ", "ӑӁ", true},                   // U+04D0.., U+04C1..
+      {"MÜLLER Ærø", "müller æRØ", true},  // Latin-1
+      {"a×b", "A÷B", false},                // signs, not letters
+      {"Straße", "STRASSE", false},         // no multi-letter folding
+      {"Form A", "Form B", false},
+      {"Form A", "", true},
+      {"", "a", false},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ContainsIgnoringCase(c.text, c.part), c.expected) << c.text << " / " << c.part;
+}
+
+TEST(DefaultCertStoreFolder, FollowsTheEnvironment) {
+  const struct {
+    const char* store;
+    const char* dataHome;
+    const char* home;
+    std::string expected;
+  } cases[] = {
+      {"/srv/certs", "/data", "/home/u", "/srv/certs"},
+      {"", "/data", "/home/u", "/data/convertor-orx/certs"},
+      {nullptr, "", "/home/u", "/home/u/.local/share/convertor-orx/certs"},
+  };
+  for (const auto& c : cases) {
+    testing::ScopedEnv store("ORX_CERT_STORE", c.store);
+    testing::ScopedEnv data("XDG_DATA_HOME", c.dataHome);
+    testing::ScopedEnv home("HOME", c.home);
+    EXPECT_EQ(DefaultCertStoreFolder(), c.expected);
+  }
+}
+
+class CertStoreTest : public ::testing::Test {
+ protected:
+  std::string MakePem(std::string_view subject) {
+    const auto file = scratch_.path() / ("made" + std::to_string(++count_) + ".pem");
+    pki_.MakeClientCert(subject, testing::CertFormat::Pem, file);
+    return testing::ReadFile(file);
+  }
+  static std::string Block(const std::string& pem, std::string_view kind) {
+    const std::string begin = "-----BEGIN " + std::string(kind) + "-----";
+    const std::string end = "-----END " + std::string(kind) + "-----\n";
+    const auto from = pem.find(begin);
+    return pem.substr(from, pem.find(end, from) + end.size() - from);
+  }
+  static std::string Encrypted(const std::string& keyPem) {
+    BIO* in = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
+    EvpPkeyPtr key(PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr));
+    BIO_free(in);
+    BIO* out = BIO_new(BIO_s_mem());
+    char password[] = "secret";
+    PEM_write_bio_PKCS8PrivateKey(out, key.get(), EVP_aes_256_cbc(), password, 6, nullptr,
+                                  nullptr);
+    char* data = nullptr;
+    const long size = BIO_get_mem_data(out, &data);
+    std::string text(data, static_cast<std::size_t>(size));
+    BIO_free(out);
+    return text;
+  }
+
+  testing::TestPki pki_;
+  testing::ScratchDir scratch_;
+  testing::ScratchDir store_;
+  int count_ = 0;
+};
+
+TEST_F(CertStoreTest, PassesOverFilesItCannotUse) {
+  const std::string good = MakePem("/O=Test/CN=Office 9 Form A");
+  const std::string other = MakePem("/O=Test/CN=Office 8 Form A");
+  const std::string cert = Block(good, "CERTIFICATE");
+  const std::string key = Block(good, "PRIVATE KEY");
+  store_.Write("1-garbage.pem", "-----BEGIN CERTIFICATE-----\nnot base64\n");
+  store_.Write("2-garbage.p12", std::string(100, '\x30'));
+  store_.Write("3-empty.pfx", "");
+  store_.Write("4-encrypted.pem", cert + Encrypted(key));
+  store_.Write("5-wrong-key.pem", Block(other, "CERTIFICATE") + key);
+  store_.Write("6-no-key.pem", Block(other, "CERTIFICATE"));
+  store_.Write("7-other.txt", other);
+  std::filesystem::create_directory(store_.path() / "8-folder.pem");
+  store_.Write("9-key-first.pem", key + cert);
+
+  const auto result = FindClientCertificate(store_.path().string(), "form a");
+  ASSERT_TRUE(result.found.cert) << result.problem;
+  EXPECT_EQ(result.found.subject, "CN=Office 9 Form A,O=Test");
+  EXPECT_EQ(result.found.file, (store_.path() / "9-key-first.pem").string());
+  EXPECT_EQ(X509_check_private_key(result.found.cert.get(), result.found.key.get()), 1);
+}
+
+TEST_F(CertStoreTest, TellsWhatWasSearchedAndWhere) {
+  store_.Write("a.pem", MakePem("/O=Test/CN=Office 9 CT-1"));
+  const struct {
+    std::string folder;
+    std::string problem;
+  } cases[] = {
+      {store_.path().string(),
+       "no client certificate whose subject contains \"Form A\" in the certificate store " +
+           store_.path().string()},
+      {store_ / "missing",
+       "no client certificate whose subject contains \"Form A\": the certificate store " +
+           (store_ / "missing") + " cannot be read (No such file or directory)"},
+  };
+  for (const auto& c : cases) {
+    const auto result = FindClientCertificate(c.folder, "Form A");
+    EXPECT_FALSE(result.found.cert);
+    EXPECT_EQ(result.problem, c.problem);
+  }
+}
+
+}  // namespace
+}  // namespace orx

@@ -1,0 +1,309 @@
+#include "exchange/https_connection.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+
+#include "support/text.h"
+#include "testing/https_test_server.h"
+#include "testing/test_support.h"
+
+namespace orx {
+namespace {
+
+using testing::CertFormat;
+using testing::ClientCertRequest;
+using testing::HttpsTestReply;
+using testing::HttpsTestServer;
+using testing::DroppedReply;
+using testing::Redirect;
+using testing::Reply;
+
+// A port on which nothing listens: bound once, then released.
+int ClosedPort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  ::close(fd);
+  if (!bound) throw std::runtime_error("cannot find a free port");
+  return ntohs(address.sin_port);
+}
+
+std::string ThrownMessage(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "(nothing thrown)";
+}
+
+class HttpsConnectionTest : public ::testing::Test {
+ protected:
+  // Trusts the server's CA and points the store at a scratch folder.
+  void Use(HttpsTestServer& server) {
+    trust_ = std::make_unique<testing::ScopedEnv>("SSL_CERT_FILE", server.caFile().c_str());
+    connection_.CertStoreFolder = store_.path().string();
+  }
+  std::string Get(HttpsTestServer& server, std::string_view path,
+                  std::string_view subject = "Form A", std::string_view host = "127.0.0.1") {
+    return HttpsGet(connection_, "Custom ORX", subject, host, path, server.port());
+  }
+
+  testing::ScopedEnv noProxy_{"no_proxy", "127.0.0.1,localhost"};
+  testing::ScratchDir store_;
+  THttpsConnection connection_;
+  std::unique_ptr<testing::ScopedEnv> trust_;
+};
+
+TEST_F(HttpsConnectionTest, ServerThatDoesNotAskNeverCausesTheStoreToBeOpened) {
+  HttpsTestServer server({{"/sync/hello", {Reply("<hello/>")}}});
+  Use(server);
+  connection_.CertStoreFolder = store_ / "does-not-exist";
+  EXPECT_EQ(Get(server, "/sync/hello", "no such subject"), "<hello/>");
+  EXPECT_EQ(connection_.LastError(), 0u);
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].clientCertSubject, "");
+}
+
+struct StoreFile {
+  std::string name;
+  std::string subject;
+  CertFormat format;
+};
+
+struct ClientCertCase {
+  std::string label;
+  ClientCertRequest request;
+  std::string tls;
+  std::vector<StoreFile> store;
+  std::string certSubject;
+  std::string presented;  // subject the server must see
+  bool storeFromEnvironment = false;
+  friend void PrintTo(const ClientCertCase& c, std::ostream* os) { *os << c.label; }
+};
+
+class ClientCertTest : public HttpsConnectionTest,
+                       public ::testing::WithParamInterface<ClientCertCase> {};
+
+TEST_P(ClientCertTest, PresentsTheFirstMatchingCertificateWhenAsked) {
+  const auto& c = GetParam();
+  HttpsTestServer::Options options;
+  options.script = {{"*", {Reply("ok")}}};
+  options.clientCert = c.request;
+  options.tlsVersion = c.tls;
+  HttpsTestServer server(options);
+  Use(server);
+  for (const auto& file : c.store)
+    server.pki().MakeClientCert(file.subject, file.format, store_.path() / file.name);
+  testing::ScopedEnv storeVariable("ORX_CERT_STORE", store_.path().c_str());
+  if (c.storeFromEnvironment) connection_.CertStoreFolder.clear();
+  EXPECT_EQ(Get(server, "/sync/hello", c.certSubject), "ok") << server.log();
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].clientCertSubject, c.presented);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Store, ClientCertTest,
+    ::testing::Values(
+        ClientCertCase{"OptionalPem", ClientCertRequest::Optional, "",
+                       {{"office7.pem", "/O=Test/CN=Office 7 Form A", CertFormat::Pem}},
+                       "Form A", "CN=Office 7 Form A,O=Test"},
+        ClientCertCase{"RequiredTls13LegacyPkcs12", ClientCertRequest::Required, "1.3",
+                       {{"office7.p12", "/O=Test/CN=Office 7 Form A", CertFormat::Pkcs12Legacy}},
+                       "Form A", "CN=Office 7 Form A,O=Test"},
+        ClientCertCase{"RequiredTls12Pem", ClientCertRequest::Required, "1.2",
+                       {{"office7.pem", "/O=Test/CN=Office 7 Form A", CertFormat::Pem}},
+                       "form a", "CN=Office 7 Form A,O=Test"},
+        ClientCertCase{"CyrillicIgnoringCase", ClientCertRequest::Required, "",
+                       {{"ct1.pfx", "/O=Тест/CN=Офис 7 Форма СТ-1", CertFormat::Pkcs12}},
+                       "форма ст-1", "CN=Офис 7 Форма СТ-1,O=Тест", true},
+        ClientCertCase{"FirstMatchByFileName", ClientCertRequest::Required, "",
+                       {{"c.pem", "/O=Test/CN=Office 3 Form A", CertFormat::Pem},
+                        {"a.pem", "/O=Test/CN=Office 1 CT-1", CertFormat::Pem},
+                        {"b.p12", "/O=Test/CN=Office 2 Form A", CertFormat::Pkcs12}},
+                       "Form A", "CN=Office 2 Form A,O=Test"}),
+    [](const auto& info) { return info.param.label; });
+
+struct NoMatchCase {
+  std::string label;
+  ClientCertRequest request;
+  std::string tls;
+  friend void PrintTo(const NoMatchCase& c, std::ostream* os) { *os << c.label; }
+};
+
+class NoMatchingCertTest : public HttpsConnectionTest,
+                           public ::testing::WithParamInterface<NoMatchCase> {};
+
+TEST_P(NoMatchingCertTest, FailsClearlyEvenTowardsAServerThatOnlyAsks) {
+  HttpsTestServer::Options options;
+  options.script = {{"*", {Reply("ok")}}};
+  options.clientCert = GetParam().request;
+  options.tlsVersion = GetParam().tls;
+  HttpsTestServer server(options);
+  Use(server);
+  server.pki().MakeClientCert("/O=Test/CN=Office 7 CT-1", CertFormat::Pem, store_.path() / "a.pem");
+  const std::string message = ThrownMessage([&] { Get(server, "/sync/hello", "Form A"); });
+  EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode 58]", 0), 0u) << message;
+  EXPECT_NE(message.find("\"Form A\""), std::string::npos) << message;
+  EXPECT_NE(message.find(store_.path().string()), std::string::npos) << message;
+  EXPECT_EQ(connection_.LastError(), 58u);
+  EXPECT_TRUE(server.requests().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, NoMatchingCertTest,
+                         ::testing::Values(NoMatchCase{"Optional", ClientCertRequest::Optional, ""},
+                                           NoMatchCase{"RequiredTls12", ClientCertRequest::Required, "1.2"},
+                                           NoMatchCase{"RequiredTls13", ClientCertRequest::Required, "1.3"}),
+                         [](const auto& info) { return info.param.label; });
+
+TEST_F(HttpsConnectionTest, ServerCertificateIsAlwaysVerified) {
+  HttpsTestServer::Options options;
+  options.script = {{"*", {Reply("ok")}}};
+  options.pki = std::make_shared<testing::TestPki>();
+  HttpsTestServer server(options);
+  options.serverNames = {"other.example"};
+  HttpsTestServer otherName(options);
+  {
+    testing::ScopedEnv noTrust("SSL_CERT_FILE", nullptr);
+    const std::string message = ThrownMessage([&] { Get(server, "/"); });
+    EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode 60]", 0), 0u) << message;
+  }
+  Use(server);
+  const std::string message = ThrownMessage([&] { Get(otherName, "/"); });
+  EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode 60]", 0), 0u) << message;
+  EXPECT_EQ(Get(server, "/", "", "localhost"), "ok");  // the same CA, a name it holds
+}
+
+TEST_F(HttpsConnectionTest, GetCarriesTheBodyAndTheHeaders) {
+  HttpsTestServer server({{"*", {Reply("ok")}}});
+  Use(server);
+  connection_.SetRequestData("orxn=7&plcn=1&orxk=a=b&c");
+  const struct {
+    std::string path;
+    std::string target;
+  } cases[] = {{"//sync//hello?x=1", "/sync/hello?x=1"}, {"", "/"}, {"/a b#c", "/a%20b%23c"}};
+  for (const auto& c : cases) EXPECT_EQ(Get(server, c.path), "ok") << c.path;
+
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), std::size(cases));
+  for (std::size_t i = 0; i < requests.size(); ++i) {
+    const auto& r = requests[i];
+    EXPECT_EQ(r.method, "GET");
+    EXPECT_EQ(r.target, cases[i].target);
+    EXPECT_EQ(r.body, "orxn=7&plcn=1&orxk=a=b&c");
+    EXPECT_EQ(r.Header("Content-Type"), "application/x-www-form-urlencoded");
+    EXPECT_EQ(r.Header("User-Agent"), "Custom ORX");
+    EXPECT_EQ(r.Header("Host"), "127.0.0.1:" + std::to_string(server.port()));
+  }
+}
+
+TEST_F(HttpsConnectionTest, PostSendsALargeBodyAtOnce) {
+  HttpsTestServer server({{"/cdb/save", {Reply("saved")}}});
+  Use(server);
+  std::string body(1536 * 1024, 'x');
+  body[0] = '\xD0';
+  connection_.SetServerName("localhost");
+  connection_.Port = server.port();
+  connection_.ObjectName = "/cdb/save";
+  ASSERT_TRUE(connection_.ConnectToHttpsServer("POST"));
+  connection_.SetRequestData(body);  // taken at the send
+  ASSERT_TRUE(connection_.SendHttpsRequest()) << connection_.LastErrorDetail();
+  EXPECT_EQ(connection_.ReadResponseUtf8(), "saved");
+
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].method, "POST");
+  EXPECT_EQ(requests[0].body, body);
+  EXPECT_FALSE(requests[0].Header("Expect"));
+}
+
+TEST_F(HttpsConnectionTest, ResponseBodiesOfAnyStatusAreDecodedWhole) {
+  std::string large;
+  for (int i = 0; large.size() < 70000; ++i) large += "строка " + std::to_string(i) + "\n";
+  const struct {
+    std::string path;
+    HttpsTestReply reply;
+    std::u16string expected;
+  } cases[] = {
+      {"/large", Reply(large), Utf8ToUtf16(large)},
+      {"/error", Reply("<h1>Ошибка</h1>", 500), u"<h1>Ошибка</h1>"},
+      {"/cut", Reply("abc\xD0"), u""},
+      {"/overlong", Reply("a\xC0\xAF"), u""},
+      {"/four-byte", Reply("a\xF0\x9F\x98\x80z"), u"a\U0001F600z"},
+      {"/moved", Redirect("/large"), Utf8ToUtf16(large)},
+  };
+  testing::HttpsTestScript script;
+  for (const auto& c : cases) script[c.path] = {c.reply};
+  HttpsTestServer server(script);
+  Use(server);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    connection_.SetServerName("127.0.0.1");
+    connection_.Port = server.port();
+    connection_.ObjectName = c.path;
+    ASSERT_TRUE(connection_.ConnectToHttpsServer("GET"));
+    ASSERT_TRUE(connection_.SendHttpsRequest()) << connection_.LastErrorDetail();
+    EXPECT_EQ(connection_.ReadResponse(), c.expected);
+    EXPECT_EQ(connection_.ReadResponseUtf8(), Utf16ToUtf8(c.expected));
+  }
+}
+
+TEST_F(HttpsConnectionTest, TransferFailuresAreFailuresOfTheSend) {
+  HttpsTestServer server({{"/drop", {DroppedReply(std::string(50000, 'a'), 20000)}},
+                          {"/to-http", {Redirect("http://127.0.0.1/")}}});
+  Use(server);
+  const struct {
+    std::string path;
+    int port;
+    std::string prefix;
+  } cases[] = {
+      {"/drop", server.port(), "SendHttpsRequest: [ErrorCode 18]"},
+      {"/to-http", server.port(), "SendHttpsRequest: [ErrorCode 1]"},
+      {"/", ClosedPort(), "SendHttpsRequest: [ErrorCode 7]"},
+  };
+  for (const auto& c : cases) {
+    const std::string message = ThrownMessage([&] {
+      HttpsGet(connection_, "Custom ORX", "", "127.0.0.1", c.path, c.port);
+    });
+    EXPECT_EQ(message.rfind(c.prefix, 0), 0u) << message;
+    EXPECT_EQ(connection_.ReadResponse(), u"");
+  }
+}
+
+TEST_F(HttpsConnectionTest, RefusedNamesAndPortsAreNotSent) {
+  const struct {
+    std::string host;
+    int port;
+    std::string message;
+  } cases[] = {
+      {"certsrv:443", 443, "[Set ServerName]: found symbol \":\""},
+      {"certsrv/cdb", 443, "[Set ServerName]: found symbol \"/\""},
+      {"https://certsrv", 443, "[Set ServerName]: found symbol \"/\""},
+      {"certsrv", 70000, "Range check error"},
+      {"certsrv", -1, "Range check error"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ThrownMessage([&] {
+                HttpsGet(connection_, "Custom ORX", "", c.host, "/sync/hello", c.port);
+              }),
+              c.message);
+  }
+  EXPECT_THROW(connection_.SetServerName("a:b"), EpnHttpsException);
+
+  const std::string message =
+      ThrownMessage([&] { HttpsGet(connection_, "Custom ORX", "", "", "/", 443); });
+  EXPECT_EQ(message.rfind("ConnectToHttpsServer: [ErrorCode 3]", 0), 0u) << message;
+  EXPECT_EQ(connection_.LastError(), 3u);
+}
+
+}  // namespace
+}  // namespace orx

@@ -1,0 +1,75 @@
+#include "package/cipher.h"
+
+#include <openssl/err.h>
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+
+#include "support/error.h"
+
+namespace orx {
+namespace {
+
+constexpr std::size_t kKeySize = 32;
+constexpr std::size_t kPieceSize = 8192;
+
+struct CipherCtxDeleter {
+  // EVP_CIPHER_CTX_free also wipes the key schedule and the register.
+  void operator()(EVP_CIPHER_CTX* ctx) const noexcept { EVP_CIPHER_CTX_free(ctx); }
+};
+
+[[noreturn]] void ThrowOpenSslError(const char* operation) {
+  const unsigned long code = ERR_get_error();
+  ERR_clear_error();
+  char reason[256] = "unknown error";
+  if (code != 0) ERR_error_string_n(code, reason, sizeof reason);
+  throw Error(std::string("Package cipher: ") + operation + " failed: " + reason);
+}
+
+void TransformCodStream(std::string& stream, std::string_view keyText, bool encrypt) {
+  if (stream.empty()) return;
+  if (keyText.empty()) keyText = FixedKeyText;
+  // The key bytes are the text's own character codes; EVP reads exactly 32,
+  // so a shorter text would make it read past the end.
+  if (keyText.size() < kKeySize) {
+    throw Error("The office key is shorter than " + std::to_string(kKeySize) + " characters");
+  }
+  std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter> ctx(EVP_CIPHER_CTX_new());
+  if (!ctx) ThrowOpenSslError("EVP_CIPHER_CTX_new");
+  if (EVP_CipherInit_ex(ctx.get(), EVP_aes_256_cfb8(), nullptr,
+                        reinterpret_cast<const unsigned char*>(keyText.data()),
+                        reinterpret_cast<const unsigned char*>(FixedIvText.data()),
+                        encrypt ? 1 : 0) != 1) {
+    ThrowOpenSslError("EVP_CipherInit_ex");
+  }
+  // In place, piece by piece: CFB-8 keeps its register across updates, so the
+  // division does not change the output.
+  auto* data = reinterpret_cast<unsigned char*>(stream.data());
+  for (std::size_t offset = 0; offset < stream.size(); offset += kPieceSize) {
+    const int length = static_cast<int>(std::min(kPieceSize, stream.size() - offset));
+    int written = 0;
+    if (EVP_CipherUpdate(ctx.get(), data + offset, &written, data + offset, length) != 1 ||
+        written != length) {
+      ThrowOpenSslError("EVP_CipherUpdate");
+    }
+  }
+  unsigned char tail[EVP_MAX_BLOCK_LENGTH];
+  int tailLength = 0;
+  if (EVP_CipherFinal_ex(ctx.get(), tail, &tailLength) != 1 || tailLength != 0) {
+    ThrowOpenSslError("EVP_CipherFinal_ex");
+  }
+}
+
+}  // namespace
+
+void EncryptCodStream(std::string& stream, std::string_view keyText) {
+  TransformCodStream(stream, keyText, true);
+}
+
+void DecryptCodStream(std::string& stream, std::string_view keyText) {
+  TransformCodStream(stream, keyText, false);
+}
+
+}  // namespace orx

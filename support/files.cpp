@@ -1,0 +1,238 @@
+#include "support/files.h"
+
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "support/error.h"
+#include "support/unique_fd.h"
+
+namespace orx {
+namespace {
+
+std::string ErrnoText(int number) {
+  char buffer[256];
+  const char* text = strerror_r(number, buffer, sizeof buffer);
+  return text ? text : "";
+}
+
+Error CannotOpen(std::string_view name, int number) {
+  return Error("Cannot open file \"" + std::string(name) + "\". " + ErrnoText(number));
+}
+
+Error CannotCreate(std::string_view name, int number) {
+  return Error("Cannot create file \"" + std::string(name) + "\". " + ErrnoText(number));
+}
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// A FIFO without a peer must not hang the open, so files are opened
+// non-blocking and switched back to blocking I/O once open.
+bool ClearNonBlocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
+}
+
+// Six letters or digits from the kernel's random source; 0 or an errno.
+int RandomName(std::string& name) {
+  static constexpr char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[6];
+  std::size_t got = 0;
+  while (got < sizeof bytes) {
+    const ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    got += static_cast<std::size_t>(n);
+  }
+  name.clear();
+  for (const unsigned char byte : bytes) name += kAlphabet[byte % (sizeof kAlphabet - 1)];
+  return 0;
+}
+
+// Creates folder/prefix + random + suffix exclusively, never through a
+// symbolic link, retrying on a name already taken. Returns the open
+// descriptor, or -errno; path holds the last name tried.
+int CreateExclusive(std::string_view folder, std::string_view prefix, std::string_view suffix,
+                    std::string& path) {
+  constexpr int kAttempts = 100;
+  for (int attempt = 0;; ++attempt) {
+    std::string random;
+    if (const int error = RandomName(random); error != 0) return -error;
+    path = JoinPath(folder, std::string(prefix) + random + std::string(suffix));
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST || attempt + 1 == kAttempts) return -errno;
+  }
+}
+
+// The process's umask, read without changing it (umask() would, for a moment,
+// for every thread).
+mode_t CurrentUmask() {
+  constexpr mode_t kUsual = 022;
+  try {
+    const std::string status = FileToString("/proc/self/status");
+    const auto at = status.find("\nUmask:");
+    if (at == std::string::npos) return kUsual;
+    const char* digits = status.c_str() + at + 7;
+    char* end = nullptr;
+    const unsigned long mask = std::strtoul(digits, &end, 8);
+    return end == digits ? kUsual : static_cast<mode_t>(mask & 0777);
+  } catch (const Error&) {
+    return kUsual;
+  }
+}
+
+}  // namespace
+
+std::string JoinPath(std::string_view dir, std::string_view name) {
+  if (dir.empty()) return std::string(name);
+  std::string path(dir);
+  if (path.back() != '/') path += '/';
+  path += name;
+  return path;
+}
+
+std::string ExtractDir(std::string_view path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string_view::npos) return {};
+  return std::string(path.substr(0, slash));
+}
+
+std::string GetTempDir() {
+  try {
+    std::string base = "/tmp";
+    if (const char* tmpdir = std::getenv("TMPDIR"); tmpdir && *tmpdir) {
+      struct stat info {};
+      if (::stat(tmpdir, &info) == 0 && S_ISDIR(info.st_mode)) base = tmpdir;
+    }
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    const uid_t uid = ::geteuid();
+    const std::string dir = JoinPath(base, "convertor-orx-" + std::to_string(uid));
+
+    if (::mkdir(dir.c_str(), 0700) == 0) {
+      // The umask may have taken bits away; 0700 is what the checks expect.
+      if (::chmod(dir.c_str(), 0700) != 0) return {};
+    } else if (errno != EEXIST) {
+      return {};
+    }
+    // Whatever is there must be our own private folder: never a symbolic
+    // link, never a folder another user made or can look into.
+    struct stat info {};
+    if (::lstat(dir.c_str(), &info) != 0) return {};
+    if (!S_ISDIR(info.st_mode) || info.st_uid != uid || (info.st_mode & 07777) != 0700) return {};
+    return dir + "/";
+  } catch (...) {
+    return {};
+  }
+}
+
+std::string FileToString(std::string_view fileName) {
+  const std::string name(fileName);
+  const UniqueFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  if (file.get() < 0) throw CannotOpen(fileName, errno);
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0) throw CannotOpen(fileName, errno);
+  if (S_ISDIR(info.st_mode)) throw CannotOpen(fileName, EISDIR);
+  if (!ClearNonBlocking(file.get())) throw CannotOpen(fileName, errno);
+
+  std::string bytes;
+  if (S_ISREG(info.st_mode) && info.st_size > 0) {
+    bytes.reserve(static_cast<std::size_t>(info.st_size));
+  }
+  char buffer[65536];
+  for (;;) {
+    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw Error("Stream read error");
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+  }
+  return bytes;
+}
+
+void StringToFile(std::string_view bytes, std::string_view fileName) {
+  const std::string name(fileName);
+  UniqueFd file(::open(name.c_str(),
+                       O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
+  if (file.get() < 0) throw CannotCreate(fileName, errno);
+  if (!ClearNonBlocking(file.get())) throw CannotCreate(fileName, errno);
+  if (!WriteAll(file.get(), bytes) || !file.Close()) throw Error("Stream write error");
+}
+
+TempFile::TempFile(std::string_view folder, std::string_view prefix, std::string_view suffix) {
+  const int fd = CreateExclusive(folder, prefix, suffix, path_);
+  if (fd < 0) throw CannotCreate(path_, -fd);
+  ::close(fd);
+}
+
+TempFile::~TempFile() { Remove(); }
+
+void TempFile::Remove() noexcept {
+  if (owned_ && !path_.empty()) ::unlink(path_.c_str());
+  owned_ = false;
+}
+
+std::string TempFile::Release() noexcept {
+  owned_ = false;
+  return path_;
+}
+
+void WriteFileAtomically(std::string_view bytes, std::string_view target) {
+  const std::string targetPath(target);
+  std::string folder = ExtractDir(target);
+  if (folder.empty() && !target.empty() && target.front() == '/') folder = "/";
+
+  // An existing file keeps its permissions; a new one gets what
+  // StringToFile would give it.
+  mode_t mode = 0644 & ~CurrentUmask();
+  struct stat existing {};
+  if (::lstat(targetPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    mode = existing.st_mode & 07777;
+  }
+
+  std::string tempPath;
+  const int created = CreateExclusive(folder, ".orx-", ".tmp", tempPath);
+  if (created < 0) throw CannotCreate(target, -created);
+  UniqueFd file(created);
+  struct RemoveUnlessKept {
+    const std::string& path;
+    bool keep = false;
+    ~RemoveUnlessKept() {
+      if (!keep) ::unlink(path.c_str());
+    }
+  } cleanup{tempPath};
+
+  if (!WriteAll(file.get(), bytes) || ::fsync(file.get()) != 0) throw Error("Stream write error");
+  if (::fchmod(file.get(), mode) != 0) throw CannotCreate(target, errno);
+  if (!file.Close()) throw Error("Stream write error");
+  if (::rename(tempPath.c_str(), targetPath.c_str()) != 0) throw CannotCreate(target, errno);
+  cleanup.keep = true;
+
+  // Make the rename itself durable; the new contents are already in place.
+  const UniqueFd dir(
+      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+}  // namespace orx

@@ -1,0 +1,399 @@
+#include "support/xml_document.h"
+
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/xmlIO.h>
+#include <libxml/xmlerror.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "support/error.h"
+#include "support/files.h"
+#include "support/xml_source_line.h"
+
+namespace orx {
+namespace {
+
+// NOENT substitutes entities while parsing, where libxml2's amplification
+// limits apply; without it every later xmlNodeGetContent would expand them
+// unbounded. The refusing loader keeps NOENT from reading external entities.
+constexpr int kParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS |
+                              XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+thread_local bool localLoadsAllowed = false;
+struct FirstError;
+thread_local FirstError* parseErrors = nullptr;
+xmlExternalEntityLoader defaultLoader = nullptr;
+
+bool IsNetworkUrl(const char* url) {
+  static constexpr const char* kSchemes[] = {"http:", "https:", "ftp:"};
+  for (const char* scheme : kSchemes) {
+    if (xmlStrncasecmp(reinterpret_cast<const xmlChar*>(url),
+                       reinterpret_cast<const xmlChar*>(scheme),
+                       static_cast<int>(std::strlen(scheme))) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+xmlParserInputPtr RefuseExternalEntity(const char* url, const char* id, xmlParserCtxtPtr ctxt) {
+  if (localLoadsAllowed && url != nullptr && !IsNetworkUrl(url) && defaultLoader != nullptr) {
+    return defaultLoader(url, id, ctxt);
+  }
+  return nullptr;
+}
+
+struct ParserCtxtDeleter {
+  void operator()(xmlParserCtxtPtr ctxt) const noexcept { xmlFreeParserCtxt(ctxt); }
+};
+
+struct XmlCharDeleter {
+  void operator()(xmlChar* text) const noexcept { xmlFree(text); }
+};
+
+struct FirstError {
+  bool set = false;
+  std::string message;
+  int line = 0;
+};
+
+// libxml2 may report follow-on errors after the first fatal one ("Extra
+// content", "Premature end"); the first is the one that names the fault.
+void KeepFirstError(void*, xmlErrorPtr error) {
+  FirstError* first = parseErrors;
+  if (first == nullptr || first->set || error == nullptr || error->level < XML_ERR_ERROR) return;
+  first->set = true;
+  first->message = error->message != nullptr ? error->message : "";
+  first->line = error->line;
+}
+
+std::string TrimLineEnd(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+[[noreturn]] void ThrowParseError(std::string_view bytes, std::string reason, int line) {
+  char lineText[16];
+  std::snprintf(lineText, sizeof lineText, "%d", line);
+  std::string message = TrimLineEnd(std::move(reason));
+  message += "\r\nLine: ";
+  message += lineText;
+  message += "\r\n";
+  message += XmlSourceLine(bytes, line, 40);
+  throw Error(message);
+}
+
+xmlNodePtr ElementChild(xmlNodePtr parent, int index) {
+  if (index < 0) return nullptr;
+  for (xmlNodePtr child = parent->children; child != nullptr; child = child->next) {
+    if (child->type == XML_ELEMENT_NODE && index-- == 0) return child;
+  }
+  return nullptr;
+}
+
+[[noreturn]] void ThrowIndexError(int index) {
+  throw Error("List index out of bounds (" + std::to_string(index) + ")");
+}
+
+const xmlChar* Xml(const std::string& text) { return reinterpret_cast<const xmlChar*>(text.c_str()); }
+
+std::string FromXml(const xmlChar* text) {
+  return text != nullptr ? std::string(reinterpret_cast<const char*>(text)) : std::string();
+}
+
+std::string QualifiedName(const xmlChar* prefix, const xmlChar* name) {
+  std::string result;
+  if (prefix != nullptr && *prefix != 0) {
+    result = FromXml(prefix);
+    result += ':';
+  }
+  result += FromXml(name);
+  return result;
+}
+
+const xmlChar* NamespaceUri(xmlNodePtr node) { return node->ns != nullptr ? node->ns->href : nullptr; }
+
+// Encodings that libxml2 can read but that the serialised text must not use.
+bool IsWideEncoding(std::string_view name) {
+  static constexpr std::string_view kWide[] = {"UTF-16", "UTF16", "UTF-32", "UTF32",
+                                               "UCS-2",  "UCS2",  "UCS-4",  "UCS4",
+                                               "ISO-10646-UCS"};
+  for (std::string_view prefix : kWide) {
+    if (name.size() >= prefix.size() &&
+        xmlStrncasecmp(reinterpret_cast<const xmlChar*>(name.data()),
+                       reinterpret_cast<const xmlChar*>(prefix.data()),
+                       static_cast<int>(prefix.size())) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void InitXmlLibrary() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    xmlInitParser();
+    defaultLoader = xmlGetExternalEntityLoader();
+    xmlSetExternalEntityLoader(RefuseExternalEntity);
+  });
+}
+
+XmlLocalLoadScope::XmlLocalLoadScope() : previous_(localLoadsAllowed) {
+  InitXmlLibrary();
+  localLoadsAllowed = true;
+}
+
+XmlLocalLoadScope::~XmlLocalLoadScope() { localLoadsAllowed = previous_; }
+
+// ---------------------------------------------------------------- XmlNode
+
+std::string XmlNode::NodeName() const {
+  if (node_ == nullptr) return {};
+  return QualifiedName(node_->ns != nullptr ? node_->ns->prefix : nullptr, node_->name);
+}
+
+std::optional<std::string> XmlNode::Attribute(std::string_view name) const {
+  if (node_ == nullptr || node_->type != XML_ELEMENT_NODE) return std::nullopt;
+  // Walk the attributes directly: xmlHasProp may hand back a DTD declaration
+  // in place of an attribute, and xmlGetProp would expand entity references.
+  for (xmlAttrPtr attr = node_->properties; attr != nullptr; attr = attr->next) {
+    if (QualifiedName(attr->ns != nullptr ? attr->ns->prefix : nullptr, attr->name) != name) continue;
+    std::string value;
+    for (xmlNodePtr part = attr->children; part != nullptr; part = part->next) {
+      if (part->type == XML_TEXT_NODE && part->content != nullptr) value += FromXml(part->content);
+    }
+    return value;
+  }
+  return std::nullopt;
+}
+
+void XmlNode::SetAttribute(std::string_view name, std::string_view value) {
+  if (node_ == nullptr) throw Error("Cannot set attribute '" + std::string(name) + "' of a null node");
+  const std::string n(name);
+  const std::string v(value);
+  if (xmlSetProp(node_, Xml(n), Xml(v)) == nullptr) {
+    throw Error("Cannot set attribute '" + n + "'");
+  }
+}
+
+void XmlNode::SetAttribute(std::string_view name, std::int64_t value) {
+  SetAttribute(name, std::string_view(std::to_string(value)));
+}
+
+std::optional<std::string> XmlNode::NodeValue() const {
+  if (node_ == nullptr) return std::nullopt;
+  if (node_->type != XML_ELEMENT_NODE) {
+    std::string content = FromXml(node_->content);
+    if (content.empty()) return std::nullopt;
+    return content;
+  }
+  const xmlNodePtr child = node_->children;
+  if (child == nullptr) return std::nullopt;
+  if (child->next != nullptr ||
+      (child->type != XML_TEXT_NODE && child->type != XML_CDATA_SECTION_NODE)) {
+    throw Error("Element does not contain a single text node");
+  }
+  std::string text = FromXml(child->content);
+  if (text.empty()) return std::nullopt;
+  return text;
+}
+
+int XmlNode::ChildCount() const {
+  if (node_ == nullptr) return 0;
+  int count = 0;
+  for (xmlNodePtr child = node_->children; child != nullptr; child = child->next) {
+    if (child->type == XML_ELEMENT_NODE) ++count;
+  }
+  return count;
+}
+
+XmlNode XmlNode::ChildAt(int index) const {
+  xmlNodePtr child = node_ != nullptr ? ElementChild(node_, index) : nullptr;
+  if (child == nullptr) ThrowIndexError(index);
+  return XmlNode(child);
+}
+
+void XmlNode::DeleteChild(int index) {
+  xmlNodePtr child = node_ != nullptr ? ElementChild(node_, index) : nullptr;
+  if (child == nullptr) ThrowIndexError(index);
+  xmlUnlinkNode(child);
+  xmlFreeNode(child);
+}
+
+XmlNode XmlNode::FindNode(std::string_view name) const {
+  if (node_ == nullptr) return {};
+  const xmlChar* parentNs = NamespaceUri(node_);
+  for (xmlNodePtr child = node_->children; child != nullptr; child = child->next) {
+    if (child->type != XML_ELEMENT_NODE) continue;
+    if (!xmlStrEqual(NamespaceUri(child), parentNs)) continue;
+    if (FromXml(child->name) == name ||
+        QualifiedName(child->ns != nullptr ? child->ns->prefix : nullptr, child->name) == name) {
+      return XmlNode(child);
+    }
+  }
+  return {};
+}
+
+XmlNode XmlNode::AddChild(std::string_view name, int index) {
+  if (node_ == nullptr) throw Error("Cannot add element '" + std::string(name) + "' to a null node");
+  const int count = ChildCount();
+  if (index < -1 || index > count) ThrowIndexError(index);
+  const std::string n(name);
+  xmlNodePtr child = xmlNewDocNode(node_->doc, node_->ns, Xml(n), nullptr);
+  if (child == nullptr) throw Error("Cannot create element '" + n + "'");
+  xmlNodePtr added = nullptr;
+  if (index == -1 || index == count) {
+    added = xmlAddChild(node_, child);
+  } else {
+    added = xmlAddPrevSibling(ElementChild(node_, index), child);
+  }
+  if (added == nullptr) {
+    xmlFreeNode(child);
+    throw Error("Cannot add element '" + n + "'");
+  }
+  return XmlNode(added);
+}
+
+// ---------------------------------------------------------------- XmlDocument
+
+void XmlDocDeleter::operator()(xmlDocPtr doc) const noexcept { xmlFreeDoc(doc); }
+
+XmlDocument XmlDocument::Parse(std::string_view bytes, std::string_view url) {
+  InitXmlLibrary();
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
+    throw Error("The XML document is too large (" + std::to_string(bytes.size()) + " bytes)");
+  }
+  std::unique_ptr<xmlParserCtxt, ParserCtxtDeleter> ctxt(xmlNewParserCtxt());
+  if (!ctxt) throw std::bad_alloc();
+  // The handler belongs to this parser context, so nothing reaches stderr
+  // and no thread-wide handler is touched; it finds its record through a
+  // thread-local pointer because libxml2 owns the context's userData.
+  FirstError first;
+  struct ErrorScope {
+    FirstError* previous;
+    explicit ErrorScope(FirstError* current) : previous(parseErrors) { parseErrors = current; }
+    ~ErrorScope() { parseErrors = previous; }
+  } scope(&first);
+  ctxt->sax->serror = KeepFirstError;
+  const std::string urlText(url);
+  static const char kEmpty[] = "";
+  xmlDocPtr doc = xmlCtxtReadMemory(ctxt.get(), bytes.empty() ? kEmpty : bytes.data(),
+                                    static_cast<int>(bytes.size()),
+                                    urlText.empty() ? nullptr : urlText.c_str(), nullptr,
+                                    kParseOptions);
+  XmlDocument result{doc};
+  if (doc == nullptr || !ctxt->wellFormed) {
+    if (first.set) ThrowParseError(bytes, first.message, first.line);
+    const xmlError& last = ctxt->lastError;
+    if (last.message != nullptr) ThrowParseError(bytes, last.message, last.line);
+    ThrowParseError(bytes, "The XML document could not be parsed", 0);
+  }
+  if (xmlDocGetRootElement(doc) == nullptr) ThrowParseError(bytes, "Document is empty", 1);
+  return result;
+}
+
+XmlDocument XmlDocument::ParseText(std::string_view text) {
+  const std::size_t zero = text.find('\0');
+  if (zero != std::string_view::npos) text = text.substr(0, zero);
+  std::string normal;
+  normal.reserve(text.size() + text.size() / 32);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\r') {
+      normal += "\r\n";
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else if (c == '\n') {
+      normal += "\r\n";
+    } else {
+      normal += c;
+    }
+  }
+  return Parse(normal);
+}
+
+XmlDocument XmlDocument::LoadFile(std::string_view path) {
+  return Parse(FileToString(path), path);
+}
+
+XmlDocument XmlDocument::Create(std::string_view rootName) {
+  InitXmlLibrary();
+  XmlDocument result{xmlNewDoc(reinterpret_cast<const xmlChar*>("1.0"))};
+  if (!result.doc_) throw std::bad_alloc();
+  const std::string name(rootName);
+  xmlNodePtr root = xmlNewDocNode(result.doc_.get(), nullptr, Xml(name), nullptr);
+  if (root == nullptr) throw Error("Cannot create element '" + name + "'");
+  xmlDocSetRootElement(result.doc_.get(), root);
+  return result;
+}
+
+XmlNode XmlDocument::Root() const { return XmlNode(xmlDocGetRootElement(doc_.get())); }
+
+std::string XmlDocument::Text() const {
+  const char* declared = reinterpret_cast<const char*>(doc_->encoding);
+  // Without an explicit name libxml2 writes no encoding and escapes every
+  // non-ASCII character; wide encodings are written as UTF-8.
+  const char* encoding = (declared == nullptr || IsWideEncoding(declared)) ? "UTF-8" : declared;
+  xmlChar* raw = nullptr;
+  int size = 0;
+  xmlDocDumpMemoryEnc(doc_.get(), &raw, &size, encoding);
+  std::unique_ptr<xmlChar, XmlCharDeleter> dumped(raw);
+  if (!dumped || size < 0) {
+    throw Error(std::string("Cannot serialise the XML document in encoding ") + encoding);
+  }
+  // libxml2 never writes a raw CR (it escapes CR as &#13;), so every LF is a
+  // line end.
+  const std::string_view lf(reinterpret_cast<const char*>(raw), static_cast<std::size_t>(size));
+  std::string text;
+  text.reserve(lf.size() + lf.size() / 16 + 2);
+  for (const char c : lf) {
+    if (c == '\n') text += '\r';
+    text += c;
+  }
+  return text;
+}
+
+void XmlDocument::SaveToFile(std::string_view path) const { StringToFile(Text(), path); }
+
+// ---------------------------------------------------------------- conversions
+
+std::int64_t ToInteger(const std::optional<std::string>& value) {
+  if (!value) throw Error("Could not convert Null into an integer");
+  const std::string& text = *value;
+  std::size_t begin = text.find_first_not_of(" \t\r\n");
+  std::size_t end = text.find_last_not_of(" \t\r\n");
+  const auto invalid = [&] { return Error("'" + text + "' is not a valid integer value"); };
+  if (begin == std::string::npos) throw invalid();
+  bool negative = false;
+  if (text[begin] == '+' || text[begin] == '-') {
+    negative = text[begin] == '-';
+    ++begin;
+  }
+  if (begin > end) throw invalid();
+  // Accumulate as a negative number so that INT64_MIN is reachable.
+  std::int64_t result = 0;
+  for (std::size_t i = begin; i <= end; ++i) {
+    const char c = text[i];
+    if (c < '0' || c > '9') throw invalid();
+    const int digit = c - '0';
+    if (result < (INT64_MIN + digit) / 10) throw invalid();
+    result = result * 10 - digit;
+  }
+  if (!negative) {
+    if (result == INT64_MIN) throw invalid();
+    result = -result;
+  }
+  return result;
+}
+
+std::string ToText(const std::optional<std::string>& value) {
+  if (!value) throw Error("Could not convert Null into text");
+  return *value;
+}
+
+}  // namespace orx

@@ -1,0 +1,467 @@
+#include "testing/https_test_server.h"
+
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace orx::testing {
+namespace {
+
+std::string FindOnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path ? path : "/usr/bin:/bin");
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    const auto candidate = std::filesystem::path(folder.empty() ? "." : folder) / program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  }
+  throw std::runtime_error(program + " not found on PATH");
+}
+
+void RunOpenssl(const std::vector<std::string>& arguments) {
+  static const std::string openssl = FindOnPath("openssl");
+  const auto result = RunProcess(openssl, arguments);
+  if (result.exitStatus != 0) {
+    std::string command = "openssl";
+    for (const auto& a : arguments) command += " " + a;
+    throw std::runtime_error(command + " failed: " + result.standardError);
+  }
+}
+
+// Certificate profiles; the subject comes from the command line.
+constexpr std::string_view kOpensslConfig = R"([req]
+distinguished_name = dn
+string_mask = utf8only
+utf8 = yes
+prompt = no
+[dn]
+CN = unused
+[ca_ext]
+basicConstraints = critical,CA:TRUE
+keyUsage = critical,keyCertSign,cRLSign
+subjectKeyIdentifier = hash
+[client_ext]
+basicConstraints = CA:FALSE
+keyUsage = critical,digitalSignature
+extendedKeyUsage = clientAuth
+)";
+
+std::vector<std::string> NewKeyArguments() {
+  return {"req", "-x509", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+          "-nodes", "-days", "2", "-utf8"};
+}
+
+bool IsIpAddress(std::string_view name) {
+  return !name.empty() && name.find_first_not_of("0123456789.") == std::string_view::npos;
+}
+
+// Reader for the record lines the server writes (json.dumps, ASCII only).
+class RecordParser {
+ public:
+  explicit RecordParser(std::string_view text) : text_(text) {}
+
+  RecordedRequest Parse() {
+    RecordedRequest request;
+    Expect('{');
+    if (Peek() == '}') return ++pos_, request;
+    for (;;) {
+      const std::string key = String();
+      Expect(':');
+      if (key == "method") {
+        request.method = String();
+      } else if (key == "path") {
+        request.target = String();
+      } else if (key == "body_base64") {
+        request.body = Base64Decode(String());
+      } else if (key == "client_cert_subject") {
+        if (Peek() == 'n') {
+          Literal("null");
+        } else {
+          request.clientCertSubject = String();
+        }
+      } else if (key == "headers") {
+        Expect('[');
+        if (Peek() == ']') {
+          ++pos_;
+        } else {
+          for (;;) {
+            Expect('[');
+            std::string name = String();
+            Expect(',');
+            std::string value = String();
+            Expect(']');
+            request.headers.emplace_back(std::move(name), std::move(value));
+            if (Next() == ']') break;
+            --pos_;
+            Expect(',');
+          }
+        }
+      } else {
+        String();  // "body": the same bytes as body_base64
+      }
+      const char c = Next();
+      if (c == '}') break;
+      if (c != ',') Fail();
+    }
+    return request;
+  }
+
+ private:
+  [[noreturn]] void Fail() const {
+    throw std::runtime_error("unreadable request record: " + std::string(text_));
+  }
+  void SkipBlanks() {
+    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+  }
+  char Peek() {
+    SkipBlanks();
+    if (pos_ >= text_.size()) Fail();
+    return text_[pos_];
+  }
+  char Next() {
+    const char c = Peek();
+    ++pos_;
+    return c;
+  }
+  void Expect(char c) {
+    if (Next() != c) Fail();
+  }
+  void Literal(std::string_view word) {
+    SkipBlanks();
+    if (text_.substr(pos_, word.size()) != word) Fail();
+    pos_ += word.size();
+  }
+  unsigned Hex4() {
+    if (pos_ + 4 > text_.size()) Fail();
+    unsigned value = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char c = text_[pos_++];
+      value <<= 4;
+      if (c >= '0' && c <= '9') value |= static_cast<unsigned>(c - '0');
+      else if (c >= 'a' && c <= 'f') value |= static_cast<unsigned>(c - 'a' + 10);
+      else if (c >= 'A' && c <= 'F') value |= static_cast<unsigned>(c - 'A' + 10);
+      else Fail();
+    }
+    return value;
+  }
+  static void AppendUtf8(std::string& out, char32_t code) {
+    if (code < 0x80) {
+      out += static_cast<char>(code);
+    } else if (code < 0x800) {
+      out += static_cast<char>(0xC0 | (code >> 6));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else if (code < 0x10000) {
+      out += static_cast<char>(0xE0 | (code >> 12));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (code >> 18));
+      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (code & 0x3F));
+    }
+  }
+  // Strings come back as UTF-8.
+  std::string String() {
+    Expect('"');
+    std::string out;
+    while (pos_ < text_.size()) {
+      const char c = text_[pos_++];
+      if (c == '"') return out;
+      if (c != '\\') {
+        out += c;
+        continue;
+      }
+      if (pos_ >= text_.size()) Fail();
+      const char e = text_[pos_++];
+      switch (e) {
+        case 'n': out += '\n'; break;
+        case 'r': out += '\r'; break;
+        case 't': out += '\t'; break;
+        case 'b': out += '\b'; break;
+        case 'f': out += '\f'; break;
+        case 'u': {
+          char32_t code = Hex4();
+          if (code >= 0xD800 && code < 0xDC00 && text_.substr(pos_, 2) == "\\u") {
+            pos_ += 2;
+            const char32_t low = Hex4();
+            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+          }
+          AppendUtf8(out, code);
+          break;
+        }
+        default: out += e;
+      }
+    }
+    Fail();
+  }
+  std::string Base64Decode(const std::string& text) {
+    if (text.empty()) return {};
+    std::string out(text.size() / 4 * 3, '\0');
+    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                  reinterpret_cast<const unsigned char*>(text.data()),
+                                  static_cast<int>(text.size()));
+    if (n < 0) Fail();
+    std::size_t padding = 0;
+    for (auto it = text.rbegin(); it != text.rend() && *it == '='; ++it) ++padding;
+    out.resize(static_cast<std::size_t>(n) - padding);
+    return out;
+  }
+
+  std::string_view text_;
+  std::size_t pos_ = 0;
+};
+
+std::string Hex(std::string_view bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(bytes.size() * 2);
+  for (unsigned char c : bytes) {
+    out += kDigits[c >> 4];
+    out += kDigits[c & 0xF];
+  }
+  return out;
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      static constexpr char kDigits[] = "0123456789abcdef";
+      out += "\\u00";
+      out += kDigits[c >> 4];
+      out += kDigits[c & 0xF];
+    } else {
+      out += static_cast<char>(c);  // UTF-8 passes through
+    }
+  }
+  return out + "\"";
+}
+
+std::string ScriptJson(const HttpsTestScript& script) {
+  std::string out = "{";
+  bool firstPath = true;
+  for (const auto& [path, replies] : script) {
+    if (!firstPath) out += ",";
+    firstPath = false;
+    out += JsonString(path) + ":[";
+    for (std::size_t i = 0; i < replies.size(); ++i) {
+      const auto& r = replies[i];
+      if (i) out += ",";
+      out += "{\"body_hex\":\"" + Hex(r.body) + "\"";
+      out += ",\"status\":" + std::to_string(r.status);
+      out += ",\"content_type\":" + JsonString(r.contentType);
+      out += ",\"headers\":{";
+      for (std::size_t h = 0; h < r.headers.size(); ++h) {
+        if (h) out += ",";
+        out += JsonString(r.headers[h].first) + ":" + JsonString(r.headers[h].second);
+      }
+      out += "}";
+      if (!r.redirect.empty()) out += ",\"redirect\":" + JsonString(r.redirect);
+      if (r.dropAfterBytes) out += ",\"drop_after_bytes\":" + std::to_string(*r.dropAfterBytes);
+      if (r.stallSeconds > 0) out += ",\"stall_seconds\":" + std::to_string(r.stallSeconds);
+      out += "}";
+    }
+    out += "]";
+  }
+  return out + "}";
+}
+
+struct Fd {
+  int fd = -1;
+  ~Fd() {
+    if (fd >= 0) ::close(fd);
+  }
+};
+
+}  // namespace
+
+TestPki::TestPki() {
+  dir_.Write("openssl.cnf", kOpensslConfig);
+  caFile_ = dir_ / "ca.pem";
+  caKey_ = dir_ / "ca.key";
+  auto args = NewKeyArguments();
+  args.insert(args.end(), {"-config", dir_ / "openssl.cnf", "-extensions", "ca_ext", "-subj",
+                           "/O=ORX Test/CN=ORX Test CA", "-keyout", caKey_, "-out", caFile_});
+  RunOpenssl(args);
+}
+
+TestPki::ServerCert TestPki::MakeServerCert(const std::vector<std::string>& names) {
+  const std::string stem = "server" + std::to_string(++serial_);
+  std::string altNames;
+  for (const auto& name : names) {
+    if (!altNames.empty()) altNames += ",";
+    altNames += (IsIpAddress(name) ? "IP:" : "DNS:") + name;
+  }
+  std::string config(kOpensslConfig);
+  config += "[server_ext]\nbasicConstraints = CA:FALSE\n"
+            "keyUsage = critical,digitalSignature,keyEncipherment\n"
+            "extendedKeyUsage = serverAuth\n";
+  if (!altNames.empty()) config += "subjectAltName = " + altNames + "\n";
+  const std::string configFile = dir_.Write(stem + ".cnf", config);
+  ServerCert cert{dir_ / (stem + ".pem"), dir_ / (stem + ".key")};
+  auto args = NewKeyArguments();
+  args.insert(args.end(),
+              {"-config", configFile, "-extensions", "server_ext", "-subj",
+               "/O=ORX Test/CN=" + (names.empty() ? std::string("server") : names.front()),
+               "-CA", caFile_, "-CAkey", caKey_, "-set_serial", std::to_string(1000 + serial_),
+               "-keyout", cert.keyFile, "-out", cert.certFile});
+  RunOpenssl(args);
+  return cert;
+}
+
+void TestPki::MakeClientCert(std::string_view subject, CertFormat format,
+                             const std::filesystem::path& file) {
+  const std::string stem = "client" + std::to_string(++serial_);
+  const std::string certFile = dir_ / (stem + ".pem");
+  const std::string keyFile = dir_ / (stem + ".key");
+  auto args = NewKeyArguments();
+  args.insert(args.end(), {"-config", dir_ / "openssl.cnf", "-extensions", "client_ext",
+                           "-subj", std::string(subject), "-CA", caFile_, "-CAkey", caKey_,
+                           "-set_serial", std::to_string(1000 + serial_), "-keyout", keyFile,
+                           "-out", certFile});
+  RunOpenssl(args);
+  if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
+  if (format == CertFormat::Pem) {
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << ReadFile(certFile) << ReadFile(keyFile);
+    if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
+    return;
+  }
+  std::vector<std::string> export_{"pkcs12", "-export", "-in", certFile, "-inkey", keyFile,
+                                   "-passout", "pass:", "-out", file.string()};
+  if (format == CertFormat::Pkcs12Legacy) export_.push_back("-legacy");
+  RunOpenssl(export_);
+}
+
+std::optional<std::string> RecordedRequest::Header(std::string_view name) const {
+  const auto same = [](std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+      if (std::tolower(static_cast<unsigned char>(a[i])) !=
+          std::tolower(static_cast<unsigned char>(b[i])))
+        return false;
+    return true;
+  };
+  for (const auto& [key, value] : headers)
+    if (same(key, name)) return value;
+  return std::nullopt;
+}
+
+HttpsTestServer::HttpsTestServer() : HttpsTestServer(Options()) {}
+
+namespace {
+HttpsTestServer::Options WithScript(HttpsTestScript script) {
+  HttpsTestServer::Options options;
+  options.script = std::move(script);
+  return options;
+}
+}  // namespace
+
+HttpsTestServer::HttpsTestServer(HttpsTestScript script)
+    : HttpsTestServer(WithScript(std::move(script))) {}
+
+HttpsTestServer::HttpsTestServer(Options options)
+    : pki_(options.pki ? options.pki : std::make_shared<TestPki>()) {
+  const auto cert = pki_->MakeServerCert(options.serverNames);
+  const std::string scriptFile = dir_.Write("script.json", ScriptJson(options.script));
+  recordFile_ = dir_.Write("requests.jsonl", "");
+  logFile_ = dir_ / "server.log";
+
+  std::vector<std::string> argvStore{ORX_PYTHON, SourceDir() + "/testing/https_test_server.py",
+                                     "--cert", cert.certFile, "--key", cert.keyFile,
+                                     "--script", scriptFile, "--record", recordFile_,
+                                     "--verbose"};
+  if (options.clientCert != ClientCertRequest::None) {
+    argvStore.insert(argvStore.end(),
+                     {"--client-ca", pki_->caFile(), "--client-cert",
+                      options.clientCert == ClientCertRequest::Required ? "required"
+                                                                        : "optional"});
+  }
+  if (!options.tlsVersion.empty()) argvStore.insert(argvStore.end(), {"--tls", options.tlsVersion});
+  std::vector<char*> argv;
+  for (auto& a : argvStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  Fd readEnd;
+  Fd writeEnd;
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  readEnd.fd = fds[0];
+  writeEnd.fd = fds[1];
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 1);
+  posix_spawn_file_actions_addopen(&actions, 2, logFile_.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  pid_t pid = 0;
+  const int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) throw std::runtime_error(std::string("cannot start ") + ORX_PYTHON);
+  pid_ = pid;
+  ::close(writeEnd.fd);
+  writeEnd.fd = -1;
+
+  std::string line;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  while (line.find('\n') == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    pollfd pfd{readEnd.fd, POLLIN, 0};
+    if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
+    char buffer[64];
+    const ssize_t n = ::read(readEnd.fd, buffer, sizeof buffer);
+    if (n <= 0) break;
+    line.append(buffer, static_cast<std::size_t>(n));
+  }
+  try {
+    port_ = std::stoi(line);
+  } catch (const std::exception&) {
+    port_ = 0;
+  }
+  if (port_ <= 0) {
+    const std::string log = this->log();
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+    throw std::runtime_error("the HTTPS test server did not start: " + log);
+  }
+}
+
+HttpsTestServer::~HttpsTestServer() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::vector<RecordedRequest> HttpsTestServer::requests() const {
+  std::vector<RecordedRequest> result;
+  std::istringstream lines(ReadFile(recordFile_));
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty()) result.push_back(RecordParser(line).Parse());
+  }
+  return result;
+}
+
+std::string HttpsTestServer::log() const { return ReadFile(logFile_); }
+
+}  // namespace orx::testing
