@@ -17,7 +17,6 @@
 #include "app/window/window_state.h"
 #include "exchange/sync_job.h"
 #include "package/package_job.h"
-#include "support/error.h"
 
 namespace orx {
 namespace {
@@ -40,6 +39,7 @@ QSplitter* MakeBandSplitter(const QString& name, QWidget* band, QWidget* rest, i
   splitter->addWidget(rest);
   splitter->setStretchFactor(0, 0);
   splitter->setStretchFactor(1, 1);
+  // The band keeps its height; the rest, the stretching pane, takes what is left.
   splitter->setSizes({bandHeight, QWIDGETSIZE_MAX / 2});
   return splitter;
 }
