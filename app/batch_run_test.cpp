@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <ostream>
 
+#include "package/cipher.h"
 #include "testing/event_log_reader.h"
+#include "testing/https_test_server.h"
 #include "testing/test_support.h"
 
 namespace orx {
@@ -20,6 +23,8 @@ struct MissingFieldCase {
   std::string parameterText;
   std::string message;
 };
+
+void PrintTo(const MissingFieldCase& c, std::ostream* out) { *out << '"' << c.parameterText << '"'; }
 
 class MissingFieldTest : public ::testing::TestWithParam<MissingFieldCase> {};
 
@@ -87,6 +92,112 @@ TEST(BatchRunTest, FailedJobExitsOneWithoutDisplayAndEchoesItsLines) {
   EXPECT_EQ(records[0].strings.at(0), "TFormMain.LoadParamsFromICod");
   EXPECT_EQ(records[1].strings.at(0), "TFormMain.XmlToCod");
   EXPECT_EQ(records[0].strings.at(1), records[1].strings.at(1));
+}
+
+}  // namespace
+}  // namespace orx
+
+namespace orx {
+namespace {
+
+using ::orx::testing::ClientCertRequest;
+using ::orx::testing::HttpsTestServer;
+using ::orx::testing::Reply;
+using ::orx::testing::TestPki;
+
+std::string KeyFileFor(const ScratchDir& dir, int port) {
+  const std::string portText = std::to_string(port);
+  std::string xml =
+      R"(<?xml version="1.0" encoding="UTF-8"?><DATAPACKET><ROWDATA><ROW PK_Code="FA" orxn="7" )"
+      R"(NumLocale="1" orxk="0123456789ABCDEF0123456789ABCDEF" sadr="https://127.0.0.1:)" +
+      portText + R"(/" sport=")" + portText + R"("/></ROWDATA></DATAPACKET>)";
+  EncryptCodStream(xml, "");
+  return dir.Write("i.cod", xml);
+}
+
+struct VerdictCase {
+  const char* saveReply;
+  int exitStatus;
+  const char* lastLine;
+};
+
+void PrintTo(const VerdictCase& c, std::ostream* out) { *out << c.saveReply; }
+
+class BatchServerRunTest : public ::testing::TestWithParam<VerdictCase> {};
+
+// The whole dialogue through the built program, with a client certificate the
+// servers require: the exit status follows the server's verdict.
+TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
+  const VerdictCase& c = GetParam();
+  ScratchDir dir;
+  auto pki = std::make_shared<TestPki>();
+  pki->MakeClientCert("/O=Test/CN=Office 7 Form A", orx::testing::CertFormat::Pem,
+                      dir.path() / "certs" / "office.pem");
+
+  HttpsTestServer::Options cdbOptions;
+  cdbOptions.pki = pki;
+  cdbOptions.clientCert = ClientCertRequest::Required;
+  cdbOptions.script = {{"/cdb/version", {Reply("<r><certificate/></r>")}},
+                       {"/cdb/save", {Reply(c.saveReply)}}};
+  HttpsTestServer cdb(cdbOptions);
+
+  HttpsTestServer::Options dispatcherOptions;
+  dispatcherOptions.pki = pki;
+  dispatcherOptions.clientCert = ClientCertRequest::Required;
+  dispatcherOptions.script = {
+      {"/sync/hello",
+       {Reply("<hello><exchangeProtocol version=\"2\"/><cdb host=\"127.0.0.1\" port=\"" +
+              std::to_string(cdb.port()) + "\" path=\"/cdb/\"/></hello>")}}};
+  HttpsTestServer dispatcher(dispatcherOptions);
+
+  const std::string key = KeyFileFor(dir, dispatcher.port());
+  const std::string log = dir / "events.jsonl";
+  const std::string examples = orx::testing::SourceDir() + "/examples/";
+  const auto result = RunProcess(
+      ORX_EXECUTABLE,
+      {examples + "certificates.xml,SERVER_ORX," + key + "," + examples + "FA.xsd,HIDE"},
+      {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=", "SSL_CERT_FILE=" + pki->caFile(),
+       "ORX_CERT_STORE=" + (dir / "certs"), "TMPDIR=" + dir.path().string(),
+       "https_proxy=", "HTTPS_PROXY=", "all_proxy=", "ALL_PROXY="});
+  EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
+  const std::string lastLine = "Синхронизация завершена\n";
+  EXPECT_TRUE(result.standardError.ends_with(lastLine)) << result.standardError;
+  EXPECT_NE(result.standardError.find(c.lastLine), std::string::npos) << result.standardError;
+  const auto records = ReadEventLog(log);
+  ASSERT_GE(records.size(), 2u);
+  EXPECT_EQ(records.back().strings, std::vector<std::string>{"Конец передачи"});
+  EXPECT_EQ(dispatcher.requests().size(), 1u);
+  EXPECT_EQ(dispatcher.requests().at(0).clientCertSubject, "CN=Office 7 Form A,O=Test");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Verdicts, BatchServerRunTest,
+    ::testing::Values(VerdictCase{"<r><status>0</status></r>", 0, ""},
+                      VerdictCase{"<r><status>9</status><status-text>Отказ</status-text></r>", 1,
+                                  ""},
+                      VerdictCase{"не XML", 1, "есть критические ошибки"}));
+
+TEST(BatchPackageRunTest, WritesThePackageFileAndExitsZero) {
+  ScratchDir dir;
+  const std::string examples = orx::testing::SourceDir() + "/examples/";
+  const std::string log = dir / "events.jsonl";
+  const std::string out = dir / "выход";
+  std::filesystem::create_directory(out);
+  const auto result = RunProcess(
+      ORX_EXECUTABLE,
+      {examples + "certificates.xml,", out + ",", examples + "FA_007_01_i.cod,",
+       examples + "FA.xsd,", "HIDE"},
+      {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=", "TMPDIR=" + dir.path().string()});
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+  EXPECT_EQ(result.standardError, "");
+  EXPECT_TRUE(ReadEventLog(log).empty());
+  int packages = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(out)) {
+    const std::string name = entry.path().filename().string();
+    EXPECT_TRUE(name.starts_with("FA_007_01_") && name.ends_with("_x.zip.cod")) << name;
+    ++packages;
+  }
+  EXPECT_EQ(packages, 1);
 }
 
 }  // namespace

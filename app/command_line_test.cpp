@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
 
 namespace orx {
@@ -11,6 +12,8 @@ struct SplitCase {
   const char* parameterText;
   CommandLineFields expected;
 };
+
+void PrintTo(const SplitCase& c, std::ostream* out) { *out << '"' << c.parameterText << '"'; }
 
 class SplitParameterTextTest : public ::testing::TestWithParam<SplitCase> {};
 

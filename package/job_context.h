@@ -16,6 +16,29 @@ struct JobContext {
   const Clock& clock;
   bool batchMode = false;
   FolderPicker* folderPicker = nullptr;  // asked for the output folder when !batchMode
+  // Set while a job runs: a job lets pending window events through, and one
+  // started from there must not run inside it.
+  bool jobRunning = false;
+};
+
+// Pending window events are let through while the job runs; a job started
+// from there must not run inside this one on the same log pane and
+// parameters.
+class RunningJob {
+ public:
+  explicit RunningJob(JobContext& context) : context_(context), entered_(!context.jobRunning) {
+    if (entered_) context_.jobRunning = true;
+  }
+  ~RunningJob() {
+    if (entered_) context_.jobRunning = false;
+  }
+  RunningJob(const RunningJob&) = delete;
+  RunningJob& operator=(const RunningJob&) = delete;
+  bool entered() const { return entered_; }
+
+ private:
+  JobContext& context_;
+  bool entered_;
 };
 
 // How a job ended, for the exit status of a batch run.

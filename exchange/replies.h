@@ -1,0 +1,37 @@
+#pragma once
+// Reading the certificate server's replies. A reply is the response body as
+// UTF-8 text; every function parses its own document and frees it on every
+// path.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "package/job_context.h"
+#include "support/xml_document.h"
+
+namespace orx {
+
+// Every element child of parent whose name is exactly name, in document order.
+std::vector<XmlNode> ChildrenNamed(const XmlNode& parent, std::string_view name);
+
+// A whole number as the server writes it: decimal digits with an optional
+// sign, blanks (and other white space) around allowed. nullopt for anything
+// else, an absent value and a value outside 64 bits included.
+std::optional<std::int64_t> ParseWholeNumber(const std::optional<std::string>& text);
+
+// Empty when the reply is not an authentication failure (a "dataPacket" root
+// whose "name" is exactly "authfailed"). Otherwise the server's "message"
+// text, or " " when it gave none. Throws Error with the document layer's
+// message when the reply is not XML or its "message" holds anything but one
+// piece of text.
+std::string GetAuthFailedMessage(std::string_view reply);
+
+// Reports the verdict on the posted certificates as log-pane lines and event
+// records, and lets pending window events through twice. Never throws.
+// True when the server accepted the certificates (status 0 or 1); false for a
+// rejected verdict and for a reply that cannot be read.
+bool ReportSaveReply(JobContext& context, std::string_view reply);
+
+}  // namespace orx

@@ -1,0 +1,138 @@
+#include "exchange/sync_job.h"
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#include "exchange/address.h"
+#include "exchange/https_connection.h"
+#include "exchange/replies.h"
+#include "exchange/server_choice.h"
+#include "package/key_file.h"
+#include "package/schema_validation.h"
+#include "package/source_document.h"
+#include "support/kelma_win.h"
+
+namespace orx {
+namespace {
+
+constexpr std::string_view kCaller = "TFormMain.XmlToServer";
+constexpr std::string_view kAgent = "Custom ORX";
+constexpr std::string_view kEmptyHello = "Сервер вернул пустую строку на hello";
+
+// Who the office is: the query of "hello" and "version" and the start of the
+// "save" body. The office key goes out exactly as the key file holds it.
+std::string Identification(const KeyParameters& params) {
+  return "orxn=" + std::to_string(params.officeNumber) +
+         "&plcn=" + std::to_string(params.localeNumber) + "&orxk=" + params.officeKey +
+         "&pver=" ORX_VERSION_TEXT;
+}
+
+void Record(JobContext& context, EventType type, std::uint16_t category, std::uint32_t eventId,
+            std::vector<std::string> strings) {
+  LogEvent(context.events, kDefaultEventSource, type, category, eventId, strings);
+}
+
+// A "save" step the connection refused: the code goes to the record, the
+// system's words alone to the operator.
+JobOutcome ReportSaveFault(JobContext& context, std::string_view step,
+                           const THttpsConnection& connection) {
+  const std::uint32_t code = connection.LastError();
+  Record(context, EventType::Error, kCategoryExchange, kEventRequestFault,
+         {std::string(kCaller), std::string(step), ErrorCodeMessage(code)});
+  context.log.Append("ошибка: " + ErrorCodeText(code));
+  return JobOutcome::Failed;
+}
+
+// hello, the choice of server, save. Throws for the failures the job reports
+// at its top.
+JobOutcome Converse(JobContext& context, THttpsConnection& connection,
+                    const std::string& identification, const std::string& sourcePath) {
+  const KeyParameters& params = context.params;
+  connection.SetRequestData(identification);
+  const std::string helloReply =
+      HttpsGet(connection, kAgent, params.kindName, HostFromAddress(params.serverAddress),
+               PathFromAddress(params.serverAddress) + "/sync/hello?" + identification,
+               params.serverPort);
+
+  if (helloReply.empty()) {
+    Record(context, EventType::Error, kCategoryJob, kEventOperationFailed,
+           {std::string(kCaller), std::string(kEmptyHello)});
+    context.log.Append(kEmptyHello);
+    return JobOutcome::Failed;
+  }
+
+  const std::string refusal = GetAuthFailedMessage(helloReply);
+  if (!refusal.empty()) {
+    Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
+           {"ошибочный ответ на hello: " + helloReply});
+    context.log.Append(refusal);
+    return JobOutcome::Failed;
+  }
+
+  const std::string path =
+      FindSuitableUrl(connection, identification, kCaller, &context.log, context.events,
+                      helloReply);
+  connection.ObjectName = path + "/save";
+  connection.SetRequestData(identification + "&certBody=" +
+                            UrlEncode(GetSourceForPacking(sourcePath), true));
+
+  if (!connection.ConnectToHttpsServer("POST")) {
+    return ReportSaveFault(context, "/save (Syn.ConnectToHttpsServer)", connection);
+  }
+  context.log.ProcessPendingEvents();
+  if (!connection.SendHttpsRequest()) {
+    return ReportSaveFault(context, "/save (Syn.SendHttpsRequest)", connection);
+  }
+  const std::string saveReply = connection.ReadResponseUtf8();
+  return ReportSaveReply(context, saveReply) ? JobOutcome::Succeeded : JobOutcome::Failed;
+}
+
+// The dialogue on its own connection. However it ends, the connection is
+// released and the end of the transmission is told before a failure goes on
+// to the job's handler.
+JobOutcome RunDialogue(JobContext& context, const std::string& identification,
+                       const std::string& sourcePath) {
+  auto connection = std::make_unique<THttpsConnection>();
+  JobOutcome outcome = JobOutcome::Failed;
+  std::exception_ptr failure;
+  try {
+    outcome = Converse(context, *connection, identification, sourcePath);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  connection.reset();
+  Record(context, EventType::Information, kCategoryExchange, kEventDialogueOutcome,
+         {"Конец передачи"});
+  context.log.Append("Синхронизация завершена");
+  if (failure) std::rethrow_exception(failure);
+  return outcome;
+}
+
+
+}  // namespace
+
+JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
+                       std::string_view keyFilePath) {
+  const RunningJob running(context);
+  if (!running.entered()) return JobOutcome::Failed;
+  try {
+    context.log.Clear();
+    const std::string xml = ExpandEnvVars(xmlPath);
+    const std::string keyFile = ExpandEnvVars(keyFilePath);
+    const std::string xsd = ExpandEnvVars(xsdPath);
+
+    LoadParamsFromICod(context, keyFile);
+    const std::string sourcePath = GetFullSourceName(context, xml);
+    if (!ValidateXmlBySchema(context, sourcePath, xsd)) return JobOutcome::Failed;
+
+    return RunDialogue(context, Identification(context.params), sourcePath);
+  } catch (const std::exception& failure) {
+    Record(context, EventType::Error, kCategoryExchange, kEventOperationFailed,
+           {std::string(kCaller), failure.what()});
+    context.log.Append(std::string("ошибка: ") + failure.what());
+    return JobOutcome::Failed;
+  }
+}
+
+}  // namespace orx

@@ -1,0 +1,33 @@
+// Certificate XML loading and stamping on hostile input: the stamped source
+// document is written or the failure is recorded once, and a written one
+// always keeps its namespace declaration for packing to remove.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "fuzz/fuzz_support.h"
+#include "package/source_document.h"
+#include "support/error.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const orx::fuzz::ScratchFile file;
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+
+  const orx::FixedClock clock({2008, 3, 5, 10, 0, 0});
+  orx::KeyParameters params = orx::KeyParameters::Initial(clock);
+  orx::LogPane log;
+  orx::MemoryEventSink events;
+  orx::JobContext context{params, log, events, clock, true, nullptr};
+  try {
+    const std::string source = orx::GetFullSourceName(context, file.Write(bytes));
+    const std::string packed = orx::GetSourceForPacking(source);
+    if (packed.find("urn:orx-rf:certificates") != std::string::npos &&
+        bytes.find("urn:orx-rf:certificates") == std::string::npos) {
+      __builtin_trap();  // the declaration we added was not the one removed
+    }
+  } catch (const orx::Error&) {
+    if (events.records().size() != 1) __builtin_trap();
+    if (events.records()[0].strings.at(0) != "TFormMain.GetFullSourceName") __builtin_trap();
+  }
+  return 0;
+}

@@ -1,0 +1,54 @@
+#pragma once
+// Line ends on the way into and out of the XML layer: the parser gets the
+// input as the XML layer's ParseText sees it, the written document gets CR LF.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace orx {
+
+// The input as text set into a document: cut at the first zero byte, every
+// line end (CR, LF or CR LF) made CR LF. Hands the parser pieces on demand;
+// bytes must outlive the object.
+class NormalisedInput {
+ public:
+  explicit NormalisedInput(std::string_view bytes) : rest_(bytes) {}
+
+  // libxml2 input callbacks; ctx is the NormalisedInput.
+  static int Read(void* self, char* buffer, int length);
+  static int Close(void*) { return 0; }
+
+  // The whole normalised text at once (for error messages).
+  static std::string All(std::string_view bytes);
+
+ private:
+  int Fill(char* buffer, int length);
+
+  std::string_view rest_;
+  bool pendingLf_ = false;
+};
+
+// Serialised bytes to a file descriptor (not owned) with every LF made
+// CR LF. libxml2 never writes a raw CR (it writes &#13;), and 0x0A is never
+// part of a multi-byte character in the encodings written, so every LF is a
+// line end. Write and Flush throw Error("Stream write error").
+class CrLfWriter {
+ public:
+  explicit CrLfWriter(int fd);
+
+  // libxml2 output callback; ctx is the CrLfWriter. Never throws: -1 and
+  // failed() on a write error.
+  static int Callback(void* self, const char* data, int length) noexcept;
+
+  void Write(std::string_view bytes);
+  void Flush();
+  bool failed() const { return failed_; }
+
+ private:
+  static constexpr std::size_t kCapacity = 256 * 1024;
+  int fd_;
+  std::string buffer_;
+  bool failed_ = false;
+};
+
+}  // namespace orx

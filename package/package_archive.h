@@ -1,0 +1,27 @@
+#pragma once
+// The ZIP archive inside a package file: one entry, deflated unless deflate
+// would make it longer, no encryption, external attributes 0, DOS time.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "support/clock.h"
+
+namespace orx {
+
+// The MS-DOS time and date words of a local time (years before 1980 give
+// 1980-01-01 00:00, after 2107 the end of 2107; seconds round down to even).
+std::uint16_t DosTime(const LocalDateTime& time);
+std::uint16_t DosDate(const LocalDateTime& time);
+
+// Creates (or truncates) the archive at archivePath holding the one entry
+// entryName with content, modified at the given local time. The entry is
+// deflated at level 6 (general-purpose flags 0, version needed 20), or stored
+// (version needed 10) when content is empty or deflate made it longer; an
+// equal length stays deflated. Throws Error with the archive library's
+// message on failure; the library's scratch file beside archivePath is gone
+// then.
+void WriteSingleEntryZip(const std::string& archivePath, std::string_view entryName,
+                         std::string_view content, const LocalDateTime& modified);
+
+}  // namespace orx

@@ -1,0 +1,56 @@
+#include "package/source_document.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "package/stamped_source.h"
+#include "support/error.h"
+#include "support/files.h"
+
+namespace orx {
+namespace {
+
+constexpr std::string_view kSourceFileName = "SourceConvert.xml";
+
+std::string FormatDateOfCreate(const LocalDateTime& date) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d.%02d.%04d", date.day, date.month, date.year);
+  return text;
+}
+
+std::string NamespaceDeclaration() {
+  std::string declaration = "xmlns=\"";
+  declaration += CertNamespaceUri;
+  declaration += '"';
+  return declaration;
+}
+
+}  // namespace
+
+std::string GetFullSourceName(JobContext& context, std::string_view xmlPath) {
+  try {
+    const std::string tempDir = GetTempDir();
+    if (tempDir.empty()) throw Error("No private temporary folder is available");
+    const std::string target = JoinPath(tempDir, kSourceFileName);
+    WriteStampedSource(xmlPath, target, FormatDateOfCreate(context.clock.Now()));
+    return target;
+  } catch (const std::exception& e) {
+    LogEvent(context.events, context.params.kindTitle, EventType::Error, kCategoryJob,
+             kEventOperationFailed, {"TFormMain.GetFullSourceName", e.what()});
+    throw Error(e.what());
+  }
+}
+
+void RemoveNamespaceDeclaration(std::string& text) {
+  const std::string declaration = NamespaceDeclaration();
+  const auto at = text.find(declaration);
+  if (at != std::string::npos) text.erase(at, declaration.size());
+}
+
+std::string GetSourceForPacking(std::string_view sourcePath) {
+  std::string text = FileToString(sourcePath);
+  RemoveNamespaceDeclaration(text);
+  return text;
+}
+
+}  // namespace orx

@@ -1,0 +1,41 @@
+#pragma once
+// The source document: the operator's certificate XML stamped with the
+// converter's own data and put into the certificate namespace. Schema
+// validation checks it; the package file job and the server job send it on
+// without the namespace declaration.
+#include <string>
+#include <string_view>
+
+#include "package/job_context.h"
+
+namespace orx {
+
+inline constexpr std::string_view CertNamespaceUri = "urn:orx-rf:certificates";
+inline constexpr std::string_view kProgramFullVersion = "4.1.1.1";
+
+// Parses the certificate XML at xmlPath (environment references already
+// expanded), makes an element "arm" with lastKnownChange="0" the root's first
+// child, sets the root attributes version="2.0", name="mcod",
+// ProgramFullVersion and DateOfCreate (dd.mm.yyyy from context.clock),
+// declares CertNamespaceUri as the default namespace first in the root's
+// start tag, and writes the serialised text (CR LF line ends, the encoding
+// the input declared) to SourceConvert.xml in the temporary folder.
+//
+// Returns that file's path. Any failure is recorded under context.params.
+// kindTitle as "TFormMain.GetFullSourceName" and then thrown again as Error
+// with the same message.
+//
+// The root element need not be called "dataPacket": whatever it is called, it
+// gets the declaration, and the schema check then reports the undeclared root.
+std::string GetFullSourceName(JobContext& context, std::string_view xmlPath);
+
+// The bytes of the file at sourcePath with the first occurrence of
+// xmlns="<CertNamespaceUri>" cut out (the blank before it stays). A file
+// without that declaration comes back unchanged. Records nothing; a file that
+// cannot be read throws Error.
+std::string GetSourceForPacking(std::string_view sourcePath);
+
+// Cuts the declaration from text as GetSourceForPacking does.
+void RemoveNamespaceDeclaration(std::string& text);
+
+}  // namespace orx

@@ -1,0 +1,329 @@
+#include "package/stamped_source.h"
+
+#include <fcntl.h>
+#include <libxml/SAX2.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/xmlerror.h>
+#include <libxml/xmlsave.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+
+#include "package/line_end_streams.h"
+#include "package/source_document.h"
+#include "support/error.h"
+#include "support/files.h"
+#include "support/xml_document.h"
+#include "support/xml_source_line.h"
+
+namespace orx {
+namespace {
+
+// The options every document of the program is parsed with (XmlDocument).
+constexpr int kParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS |
+                              XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+bool IsWideEncoding(std::string_view name) {
+  static constexpr std::string_view kWide[] = {"UTF-16", "UTF16", "UTF-32", "UTF32", "UCS-2",
+                                               "UCS2",   "UCS-4", "UCS4",   "ISO-10646-UCS"};
+  for (std::string_view prefix : kWide) {
+    if (name.size() >= prefix.size() &&
+        xmlStrncasecmp(reinterpret_cast<const xmlChar*>(name.data()),
+                       reinterpret_cast<const xmlChar*>(prefix.data()),
+                       static_cast<int>(prefix.size())) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+int AppendToString(void* text, const char* data, int length) noexcept {
+  try {
+    static_cast<std::string*>(text)->append(data, static_cast<std::size_t>(length));
+    return length;
+  } catch (...) {
+    return -1;
+  }
+}
+
+struct SaveCloser {
+  void operator()(xmlSaveCtxtPtr save) const noexcept { xmlSaveClose(save); }
+};
+using SavePtr = std::unique_ptr<xmlSaveCtxt, SaveCloser>;
+
+struct ParserFree {
+  void operator()(xmlParserCtxtPtr ctxt) const noexcept {
+    if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
+    xmlFreeParserCtxt(ctxt);
+  }
+};
+
+struct NodeFree {
+  void operator()(xmlNodePtr node) const noexcept { xmlFreeNode(node); }
+};
+
+// Declared first on the root, the default namespace is written right after
+// the root's name, before any other declaration or attribute.
+void DeclareCertNamespace(xmlNodePtr root) {
+  const std::string uri(CertNamespaceUri);
+  xmlNsPtr ns = xmlNewNs(nullptr, reinterpret_cast<const xmlChar*>(uri.c_str()), nullptr);
+  if (ns == nullptr) throw std::bad_alloc();
+  ns->next = root->nsDef;
+  root->nsDef = ns;
+}
+
+// Follows the parser's tree building: the prolog and the root's start tag go
+// out when the root starts, each child of the root when it ends. Written
+// children are freed, except the root's first and last child: the parser
+// looks at exactly those two to decide whether whitespace is kept, so the
+// output is what a whole tree would give.
+class Stamper {
+ public:
+  Stamper(CrLfWriter& out, std::string_view dateOfCreate) : out_(out), dateOfCreate_(dateOfCreate) {}
+
+  void Run(std::string_view bytes) {
+    NormalisedInput input(bytes);
+    std::unique_ptr<xmlParserCtxt, ParserFree> ctxt(xmlCreateIOParserCtxt(
+        nullptr, nullptr, &NormalisedInput::Read, &NormalisedInput::Close, &input,
+        XML_CHAR_ENCODING_NONE));
+    if (!ctxt) throw std::bad_alloc();
+    xmlCtxtUseOptions(ctxt.get(), kParseOptions);
+    ctxt->_private = this;
+    ctxt->sax->startElementNs = &Stamper::StartElement;
+    ctxt->sax->endElementNs = &Stamper::EndElement;
+    ctxt->sax->serror = &Stamper::ParseError;
+    xmlParseDocument(ctxt.get());
+
+    if (failure_) std::rethrow_exception(failure_);
+    if (!ctxt->wellFormed || root_ == nullptr) ThrowParseError(*ctxt, bytes);
+    WriteRootChildren();
+    out_.Write(rootEndTag_);
+    out_.Write("\n");
+    for (xmlNodePtr node = root_->next; node != nullptr; node = node->next) {
+      xmlSaveTree(save_.get(), node);
+      Flush();
+      out_.Write("\n");
+    }
+    save_.reset();
+    out_.Flush();
+  }
+
+ private:
+  static Stamper& Of(void* ctx) {
+    return *static_cast<Stamper*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
+  }
+
+  static void StartElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                           const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
+                           int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    xmlSAX2StartElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes,
+                          nbDefaulted, attributes);
+    Stamper& self = Of(ctx);
+    if (self.root_ != nullptr || self.failure_ || ctxt->node == nullptr || ctxt->nodeNr != 1) return;
+    self.root_ = ctxt->node;
+    self.Guard(ctxt, [&] { self.BeginRoot(ctxt); });
+  }
+
+  static void EndElement(void* ctx, const xmlChar* localname, const xmlChar* prefix,
+                         const xmlChar* uri) {
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    Stamper& self = Of(ctx);
+    const xmlNodePtr ending = ctxt->node;
+    xmlSAX2EndElementNs(ctx, localname, prefix, uri);
+    if (self.failure_ || self.root_ == nullptr || ending == nullptr || ending->parent != self.root_) return;
+    self.Guard(ctxt, [&] {
+      self.WriteRootChildren();
+      self.DropWrittenChildren();
+    });
+  }
+
+  // The first error decides the message, as when a whole document is parsed.
+  static void ParseError(void* ctx, xmlErrorPtr error) {
+    Stamper& self = Of(ctx);
+    if (self.errorSet_ || error == nullptr || error->level < XML_ERR_ERROR) return;
+    self.errorSet_ = true;
+    self.errorMessage_ = error->message != nullptr ? error->message : "";
+    self.errorLine_ = error->line;
+  }
+
+  // Nothing may unwind through the parser: a failure stops it and is thrown
+  // again once it has returned.
+  template <typename Step>
+  void Guard(xmlParserCtxtPtr ctxt, Step step) {
+    try {
+      step();
+    } catch (...) {
+      failure_ = std::current_exception();
+      xmlStopParser(ctxt);
+    }
+  }
+
+  void BeginRoot(xmlParserCtxtPtr ctxt) {
+    xmlDocPtr doc = root_->doc;
+    const char* declared = reinterpret_cast<const char*>(doc->encoding);
+    if (declared == nullptr) declared = reinterpret_cast<const char*>(ctxt->encoding);
+    if (declared == nullptr && ctxt->inputNr > 0 && ctxt->inputTab[0] != nullptr) {
+      declared = reinterpret_cast<const char*>(ctxt->inputTab[0]->encoding);
+    }
+    encoding_ = (declared == nullptr || IsWideEncoding(declared)) ? "UTF-8" : declared;
+    // Attribute values are written raw only when the document names its
+    // encoding; a whole-document dump names the output encoding meanwhile.
+    xmlChar* named = xmlStrdup(reinterpret_cast<const xmlChar*>(encoding_.c_str()));
+    if (named == nullptr) throw std::bad_alloc();
+    if (doc->encoding != nullptr) xmlFree(const_cast<xmlChar*>(doc->encoding));
+    doc->encoding = named;
+    // A document with an XHTML doctype is serialised by the XHTML rules.
+    const xmlDtdPtr dtd = xmlGetIntSubset(doc);
+    if (dtd != nullptr && xmlIsXHTML(dtd->SystemID, dtd->ExternalID) > 0) options_ = XML_SAVE_XHTML;
+
+    save_.reset(xmlSaveToIO(&CrLfWriter::Callback, nullptr, &out_, encoding_.c_str(), options_));
+    if (!save_) throw Error("Cannot serialise the XML document in encoding " + encoding_);
+
+    std::string declaration = "<?xml version=\"";
+    declaration += doc->version != nullptr ? reinterpret_cast<const char*>(doc->version) : "1.0";
+    declaration += "\" encoding=\"" + encoding_ + "\"";
+    if (doc->standalone == 0) declaration += " standalone=\"no\"";
+    if (doc->standalone == 1) declaration += " standalone=\"yes\"";
+    declaration += "?>\n";
+    out_.Write(declaration);
+    for (xmlNodePtr node = doc->children; node != nullptr && node != root_; node = node->next) {
+      xmlSaveTree(save_.get(), node);
+      Flush();
+      out_.Write("\n");
+    }
+    out_.Write(StampedStartTag());
+  }
+
+  // The root's start tag and the "arm" element, serialised from a childless
+  // copy of the root; its end tag is kept for the end of the document.
+  std::string StampedStartTag() {
+    std::unique_ptr<xmlNode, NodeFree> copy(xmlDocCopyNode(root_, root_->doc, 2));
+    if (!copy) throw std::bad_alloc();
+    XmlNode stamped(copy.get());
+    stamped.AddChild("arm", 0).SetAttribute("lastKnownChange", std::int64_t{0});
+    stamped.SetAttribute("version", "2.0");
+    stamped.SetAttribute("name", "mcod");
+    stamped.SetAttribute("ProgramFullVersion", kProgramFullVersion);
+    stamped.SetAttribute("DateOfCreate", dateOfCreate_);
+    DeclareCertNamespace(copy.get());
+
+    std::string text;
+    {
+      SavePtr save(xmlSaveToIO(&AppendToString, nullptr, &text, encoding_.c_str(), options_));
+      if (!save || xmlSaveTree(save.get(), copy.get()) < 0 || xmlSaveFlush(save.get()) < 0) {
+        throw Error("Cannot serialise the XML document in encoding " + encoding_);
+      }
+    }
+    const auto end = text.rfind("</");
+    if (end == std::string::npos) throw Error("Cannot serialise the root element");
+    rootEndTag_ = text.substr(end);
+    text.erase(end);
+    return text;
+  }
+
+  void WriteRootChildren() {
+    xmlNodePtr node = lastWritten_ != nullptr ? lastWritten_->next : root_->children;
+    for (; node != nullptr; node = node->next) {
+      xmlSaveTree(save_.get(), node);
+      lastWritten_ = node;
+    }
+    Flush();
+  }
+
+  void DropWrittenChildren() {
+    const xmlNodePtr first = root_->children;
+    if (first == nullptr) return;
+    for (xmlNodePtr node = first->next; node != nullptr && node != lastWritten_;) {
+      const xmlNodePtr next = node->next;
+      xmlUnlinkNode(node);
+      xmlFreeNode(node);
+      node = next;
+    }
+  }
+
+  void Flush() {
+    if (xmlSaveFlush(save_.get()) < 0) {
+      if (out_.failed()) throw Error("Stream write error");
+      throw Error("Cannot serialise the XML document in encoding " + encoding_);
+    }
+  }
+
+  [[noreturn]] void ThrowParseError(const xmlParserCtxt& ctxt, std::string_view bytes) {
+    std::string reason = errorMessage_;
+    int line = errorLine_;
+    if (!errorSet_) {
+      reason = ctxt.lastError.message != nullptr ? ctxt.lastError.message
+                                                 : "The XML document could not be parsed";
+      line = ctxt.lastError.message != nullptr ? ctxt.lastError.line : 0;
+    }
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
+    throw Error(reason + "\r\nLine: " + std::to_string(line) + "\r\n" +
+                XmlSourceLine(NormalisedInput::All(bytes), line, 40));
+  }
+
+  CrLfWriter& out_;
+  std::string dateOfCreate_;
+  std::string encoding_;
+  int options_ = 0;
+  SavePtr save_;
+  xmlNodePtr root_ = nullptr;
+  xmlNodePtr lastWritten_ = nullptr;
+  std::string rootEndTag_;
+  std::exception_ptr failure_;
+  bool errorSet_ = false;
+  std::string errorMessage_;
+  int errorLine_ = 0;
+};
+
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int get() const { return fd_; }
+  bool Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return ::close(fd) == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void ThrowCannotCreate(const std::string& path, int code) {
+  char buffer[256];
+  const char* reason = strerror_r(code, buffer, sizeof buffer);
+  throw Error("Cannot create file \"" + path + "\". " + reason);
+}
+
+}  // namespace
+
+void WriteStampedSource(std::string_view inputPath, const std::string& outputPath,
+                        std::string_view dateOfCreate) {
+  InitXmlLibrary();
+  const std::string bytes = FileToString(inputPath);
+  std::string folder = ExtractDir(outputPath);
+  if (folder.empty()) folder = ".";
+  TempFile temp(folder, "SourceConvert", ".tmp");
+  Descriptor file(::open(temp.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW));
+  if (file.get() < 0) ThrowCannotCreate(outputPath, errno);
+  {
+    CrLfWriter out(file.get());
+    Stamper(out, dateOfCreate).Run(bytes);
+  }
+  if (!file.Close()) throw Error("Stream write error");
+  if (::rename(temp.path().c_str(), outputPath.c_str()) != 0) ThrowCannotCreate(outputPath, errno);
+  temp.Release();
+}
+
+}  // namespace orx
