@@ -73,7 +73,9 @@ TFormMain::TFormMain(FormMainServices services, QWidget* parent)
     : QWidget(parent),
       services_(std::move(services)),
       openDialog_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
-      folderPicker_(this, services_.dialogs ? *services_.dialogs : modalDialogs_) {
+      folderPicker_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
+      jobContext_{services_.params, log_, services_.events, services_.clock, false,
+                  &folderPicker_} {
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("Конвертор XML"));
   setFont(QFont(QStringLiteral("Arial"), 8));
@@ -245,9 +247,7 @@ void TFormMain::RunJob(Job job) {
   const std::string xml = editXML_->text().toStdString();
   const std::string xsd = editXSD_->text().toStdString();
   const std::string keyFile = editICod_->text().toStdString();
-  JobContext context{services_.params, log_, services_.events, services_.clock, false,
-                     &folderPicker_};
-  job(context, xml, xsd, keyFile);
+  job(jobContext_, xml, xsd, keyFile);
 }
 
 void TFormMain::ButtonFileClick() {

@@ -79,6 +79,9 @@ class TFormMain : public QWidget {
   FilePicker openDialog_;
   TSelectDirDialog folderPicker_;
   LogPane log_;
+  // One context for every job of the window, so that the jobs' own guard
+  // against running inside each other sees them all.
+  JobContext jobContext_;
   std::unique_ptr<MemoLogView> memoView_;
   bool jobRunning_ = false;
 
