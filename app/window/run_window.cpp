@@ -1,17 +1,24 @@
 #include "app/window/run_window.h"
 
 #include <QApplication>
-#include <QMainWindow>
+#include <QIcon>
+
+#include "app/window/document_kinds.h"
+#include "app/window/form_main.h"
 
 namespace orx {
 
-int RunWindow(int& argc, char** argv, const CommandLineFields&, KeyParameters&, EventSink&,
-              const Clock&) {
+int RunWindow(int& argc, char** argv, const CommandLineFields& fields, KeyParameters& params,
+              EventSink& events, const Clock& clock) {
   QApplication application(argc, argv);
-  QMainWindow window;
-  window.setWindowTitle(QStringLiteral("Конвертор XML"));
-  window.show();
-  return application.exec();
+  QGuiApplication::setDesktopFileName(QStringLiteral("convertor-orx"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("convertor-orx")));
+
+  TFormMain form({params, events, clock, ProgramFolder(), WindowStateFilePath(), nullptr});
+  form.SetFields(fields);
+  form.show();
+  application.exec();
+  return 0;
 }
 
 }  // namespace orx

@@ -1,0 +1,323 @@
+#include <QtTest>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSplitter>
+#include <filesystem>
+
+#include "app/window/form_main.h"
+#include "app/window/scripted_dialogs.h"
+#include "package/cipher.h"
+#include "support/xml_document.h"
+#include "testing/test_support.h"
+
+namespace orx {
+namespace {
+
+// Captions of fixed widths, whatever fonts the machine has.
+class MeasuredForm : public TFormMain {
+ public:
+  using TFormMain::TFormMain;
+
+ protected:
+  int CaptionWidth(const QString& caption) const override {
+    return caption == QStringLiteral("Сформировать файл") ? 110 : 120;
+  }
+};
+
+// What a window needs around it, and the window.
+struct Bench {
+  explicit Bench(std::string programFolder = {}, std::string statePath = {}) {
+    form = std::make_unique<MeasuredForm>(FormMainServices{
+        params, events, clock, std::move(programFolder), std::move(statePath), &dialogs});
+  }
+  template <typename T>
+  T* Child(const char* name) const {
+    T* child = form->findChild<T*>(name);
+    if (!child) qFatal("no control %s", name);
+    return child;
+  }
+  void Show() const {
+    form->show();
+    if (!QTest::qWaitForWindowExposed(form.get())) qFatal("window not exposed");
+  }
+  QStringList Lines() const {
+    QStringList lines;
+    for (const std::string& line : form->log().Lines()) lines << QString::fromStdString(line);
+    return lines;
+  }
+
+  FixedClock clock{LocalDateTime{2008, 3, 5, 10, 20, 30}};
+  KeyParameters params = KeyParameters::Initial(clock);
+  MemoryEventSink events;
+  ScriptedDialogs dialogs;
+  std::unique_ptr<TFormMain> form;
+};
+
+const char* const kSchema =
+    "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" "
+    "targetNamespace=\"urn:orx-rf:certificates\" elementFormDefault=\"qualified\">"
+    "<xs:element name=\"dataPacket\"><xs:complexType><xs:sequence>"
+    "<xs:any processContents=\"skip\" minOccurs=\"0\" maxOccurs=\"unbounded\"/>"
+    "</xs:sequence><xs:anyAttribute processContents=\"skip\"/></xs:complexType></xs:element>"
+    "</xs:schema>";
+
+std::string FormAKeyFile() {
+  std::string xml =
+      "<DATAPACKET Version=\"2.0\"><ROWDATA><ROW PK_Code=\"FA\" orxn=\"7\" NumLocale=\"1\" "
+      "orxk=\"00112233445566778899AABBCCDDEEFF\" sadr=\"https://fa.example\" sport=\"443\"/>"
+      "</ROWDATA></DATAPACKET>";
+  EncryptCodStream(xml, "");
+  return xml;
+}
+
+}  // namespace
+
+class FormMainTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() { InitXmlLibrary(); }
+
+  void designLayout() {
+    Bench bench;
+    bench.Show();
+    TFormMain& form = *bench.form;
+    QCOMPARE(QRect(form.pos(), form.size()), QRect(330, 116, 628, 568));
+
+    const std::vector<std::pair<const char*, int>> bands{
+        {"PanelTop", 41}, {"PanelXML", 57},    {"PanelXSD", 85},
+        {"PanelICod", 85}, {"PanelButton", 77}, {"MemoLog", 568 - 41 - 57 - 85 - 85 - 77 - 4 * 3}};
+    for (const auto& [name, height] : bands) {
+      QCOMPARE(bench.Child<QWidget>(name)->height(), height);
+      QCOMPARE(bench.Child<QWidget>(name)->width(), 628);
+    }
+
+    auto* kinds = bench.Child<QComboBox>("ComboBoxTypeDocument");
+    QCOMPARE(kinds->currentIndex(), -1);
+    QCOMPARE(kinds->currentText(), QString());
+
+    // The keyboard focus goes round the fields, the buttons, the log pane
+    // and last the kind list.
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    bench.Child<QLineEdit>("EditXML")->setFocus();
+    QStringList order{QApplication::focusWidget()->objectName()};
+    for (int i = 0; i < 7; ++i) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      order << QApplication::focusWidget()->objectName();
+    }
+    QCOMPARE(order, (QStringList{"EditXML", "EditXSD", "EditICod", "ButtonFile", "ButtonServer",
+                                 "MemoLog", "ComboBoxTypeDocument", "EditXML"}));
+  }
+
+  void kindSelection_data() {
+    QTest::addColumn<QStringList>("entries");  // a trailing "/" makes a folder
+    QTest::addColumn<int>("item");
+    QTest::addColumn<QString>("schema");
+    QTest::addColumn<QString>("keyFile");
+
+    QTest::newRow("Форма А") << QStringList{"FA_007_01_i.cod", "CT_001_01_i.cod"} << 0 << "FA.xsd"
+                             << "FA_007_01_i.cod";
+    QTest::newRow("СТ1 looks for CT_, not CT1_")
+        << QStringList{"CT1_001_01_i.cod", "CT_001_01_i.cod"} << 1 << "CT1.xsd"
+        << "CT_001_01_i.cod";
+    QTest::newRow("СТ1 with a CT1_ key only") << QStringList{"CT1_001_01_i.cod"} << 1 << "CT1.xsd"
+                                              << "";
+    QTest::newRow("ТТС, letter case ignored") << QStringList{"ttc_123_45_I.COD"} << 5 << "tts.xsd"
+                                              << "ttc_123_45_I.COD";
+    QTest::newRow("two digits where three are wanted")
+        << QStringList{"FA_01_01_i.cod", "FA_0001_01_i.cod"} << 0 << "FA.xsd" << "";
+    QTest::newRow("a folder is no key file") << QStringList{"FA_001_01_i.cod/"} << 0 << "FA.xsd"
+                                             << "";
+    QTest::newRow("the folder passed over, the file taken")
+        << QStringList{"FA_001_01_i.cod/", "FA_002_01_i.cod"} << 0 << "FA.xsd"
+        << "FA_002_01_i.cod";
+  }
+
+  void kindSelection() {
+    QFETCH(QStringList, entries);
+    QFETCH(int, item);
+    QFETCH(QString, schema);
+    QFETCH(QString, keyFile);
+    testing::ScratchDir programFolder;
+    for (const QString& entry : entries) {
+      if (entry.endsWith('/')) {
+        std::filesystem::create_directory(programFolder / entry.chopped(1).toStdString());
+      } else {
+        programFolder.Write(entry.toStdString(), "key");
+      }
+    }
+    Bench bench(programFolder.path().string());
+    auto* editXML = bench.Child<QLineEdit>("EditXML");
+
+    // Choosing the same item twice clears the fields and the pane again.
+    for (int round = 0; round < 2; ++round) {
+      editXML->setText("certs.xml");
+      bench.Child<QLineEdit>("EditICod")->setText("earlier.cod");
+      bench.form->log().Append("line of an earlier job");
+      emit bench.Child<QComboBox>("ComboBoxTypeDocument")->activated(item);
+
+      QCOMPARE(editXML->text(), QString());
+      QCOMPARE(bench.Child<QLineEdit>("EditXSD")->text(), schema);
+      QCOMPARE(bench.Child<QLineEdit>("EditICod")->text(), keyFile);
+      const QStringList lines =
+          keyFile.isEmpty() ? QStringList{"Не удалось найти нужный i.cod", "Укажите файл вручную!"}
+                            : QStringList{};
+      QCOMPARE(bench.Lines(), lines);
+      QCOMPARE(bench.Child<QPlainTextEdit>("MemoLog")->toPlainText(), lines.join('\n'));
+    }
+  }
+
+  void buttonPlacement_data() {
+    QTest::addColumn<QList<int>>("bandWidths");
+    QTest::addColumn<QList<int>>("expected");  // width, left of ButtonFile, left of ButtonServer
+    QTest::newRow("design, then narrow, then wide")
+        << QList<int>{628, 200, 600} << QList<int>{132, 91, 405, 100, 0, 100, 132, 84, 384};
+    QTest::newRow("odd quarter") << QList<int>{203} << QList<int>{100, 0, 100};
+  }
+
+  void buttonPlacement() {
+    QFETCH(QList<int>, bandWidths);
+    QFETCH(QList<int>, expected);
+    Bench bench;
+    bench.Show();
+    auto* band = bench.Child<QWidget>("PanelButton");
+    auto* file = bench.Child<QPushButton>("ButtonFile");
+    auto* server = bench.Child<QPushButton>("ButtonServer");
+    for (int i = 0; i < bandWidths.size(); ++i) {
+      bench.form->resize(bandWidths[i], bench.form->height());
+      QTRY_COMPARE(band->width(), bandWidths[i]);
+      const int width = expected[3 * i];
+      QCOMPARE(file->geometry(), QRect(expected[3 * i + 1], 16, width, 25));
+      QCOMPARE(server->geometry(), QRect(expected[3 * i + 2], 16, width, 25));
+    }
+  }
+
+  void filePickerFillsTheField() {
+    testing::ScratchDir dir;
+    const QString folder = QString::fromStdString(dir.path().string());
+    Bench bench;
+    bench.Show();
+    auto* editXML = bench.Child<QLineEdit>("EditXML");
+    editXML->setText("old.xml");
+    bench.dialogs.Push(ScriptedDialogs::Choose(folder + "/certs.xml"));
+    QTest::mouseClick(bench.Child<QLabel>("PanelSelectXML"), Qt::LeftButton);
+    QCOMPARE(editXML->text(), folder + "/certs.xml");
+
+    bench.dialogs.Push(ScriptedDialogs::Cancel());
+    QTest::mouseClick(bench.Child<QLabel>("PanelSelectXML"), Qt::LeftButton);
+    QCOMPARE(editXML->text(), folder + "/certs.xml");
+    QCOMPARE(bench.dialogs.shown().size(), std::size_t(2));
+  }
+
+  void jobsFromButtons_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<bool>("withKey");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("package file written") << "ButtonFile" << true << true;
+    QTest::newRow("package job, no key file") << "ButtonFile" << false << false;
+    QTest::newRow("server job, no key file") << "ButtonServer" << false << false;
+  }
+
+  void jobsFromButtons() {
+    QFETCH(QString, button);
+    QFETCH(bool, withKey);
+    QFETCH(bool, written);
+    testing::ScratchDir dir;
+    const std::string out = dir / "out";
+    std::filesystem::create_directory(out);
+    CommandLineFields fields;
+    fields.xmlPath = dir.Write("certs.xml", "<dataPacket><cert n=\"1\"/></dataPacket>");
+    fields.xsdPath = dir.Write("FA.xsd", kSchema);
+    fields.keyFilePath = withKey ? dir.Write("FA_007_01_i.cod", FormAKeyFile()) : dir / "none.cod";
+    Bench bench;
+    bench.form->SetFields(fields);
+    bench.Show();
+    auto* fileButton = bench.Child<QPushButton>("ButtonFile");
+    auto* serverButton = bench.Child<QPushButton>("ButtonServer");
+
+    bool disabledWhileRunning = false;
+    bench.dialogs.Push([&](QFileDialog& dialog) {
+      disabledWhileRunning = bench.form->jobRunning() && !fileButton->isEnabled() &&
+                             !serverButton->isEnabled() && !bench.form->close();
+      // Input that arrives while the job runs starts nothing.
+      bench.form->ButtonFileClick();
+      bench.form->ButtonServerClick();
+      bench.form->ComboBoxTypeDocumentSelect(0);
+      dialog.selectFile(QString::fromStdString(out));
+      return true;
+    });
+    QTest::mouseClick(bench.Child<QPushButton>(button.toUtf8().constData()), Qt::LeftButton);
+
+    QVERIFY(!bench.form->jobRunning());
+    QVERIFY(fileButton->isEnabled());
+    QVERIFY(serverButton->isEnabled());
+    const std::string package = out + "/FA_007_01_2008.03.05_x.zip.cod";
+    QCOMPARE(std::filesystem::exists(package), written);
+    if (written) {
+      QVERIFY(disabledWhileRunning);
+      QCOMPARE(bench.dialogs.shown().size(), std::size_t(1));
+      QCOMPARE(bench.dialogs.shown()[0].title, QString("Выберите каталог сохранения файлов"));
+      QCOMPARE(bench.Lines(), QStringList{});
+      std::string archive = testing::ReadFile(package);
+      DecryptCodStream(archive, "00112233445566778899AABBCCDDEEFF");
+      QVERIFY(archive.starts_with("PK\x03\x04"));
+      QCOMPARE(bench.Child<QLineEdit>("EditXML")->text().toStdString(), fields.xmlPath);
+    } else {
+      QCOMPARE(bench.dialogs.shown().size(), std::size_t(0));
+      const QStringList lines = bench.Lines();
+      QCOMPARE(lines.size(), 1);
+      QVERIFY2(lines[0].startsWith("ошибка: "), qPrintable(lines[0]));
+      QCOMPARE(bench.Child<QPlainTextEdit>("MemoLog")->toPlainText(), lines[0]);
+    }
+  }
+
+  void windowKeepsItsBandsBetweenRuns() {
+    testing::ScratchDir dir;
+    const std::string path = dir / "ConvertorOrx.xml";
+    {
+      Bench first({}, path);
+      first.Show();
+      first.form->move(200, 100);
+      first.form->resize(700, 650);
+      QTRY_COMPARE(first.Child<QWidget>("MemoLog")->height(), 650 - 41 - 57 - 85 - 85 - 77 - 12);
+      auto* splitter2 = first.Child<QSplitter>("TntSplitter2");
+      splitter2->setSizes({120, splitter2->height() - 123});
+      QCOMPARE(first.Child<QWidget>("PanelXSD")->height(), 120);
+      first.form->close();
+    }
+    const XmlDocument saved = XmlDocument::LoadFile(path);
+    QCOMPARE(saved.Root().ChildCount(), 1);
+    const XmlNode entry = saved.Root().ChildAt(0);
+    QCOMPARE(entry.NodeName(), std::string("TFormMain"));
+    QCOMPARE(entry.Attribute("Name").value_or(""), std::string("FormMain"));
+    QStringList names;
+    for (int i = 0; i < entry.ChildCount(); ++i) {
+      names << QString::fromStdString(entry.ChildAt(i).Attribute("Name").value_or(""));
+    }
+    names.sort();
+    QCOMPARE(names.join(' '),
+             "ButtonFile ButtonServer ComboBoxTypeDocument EditICod EditXML EditXSD LabelICod "
+             "LabelXML LabelXSD MemoLog PanelButton PanelICod PanelSelectICod PanelSelectXML "
+             "PanelSelectXSD PanelTop PanelXML PanelXSD TntSplitter1 TntSplitter2 TntSplitter3 "
+             "TntSplitter4");
+
+    Bench second({}, path);
+    second.Show();
+    QCOMPARE(QRect(second.form->pos(), second.form->size()), QRect(200, 100, 700, 650));
+    QTRY_COMPARE(second.Child<QWidget>("PanelXSD")->height(), 120);
+    QCOMPARE(second.Child<QWidget>("PanelXML")->height(), 57);
+    QCOMPARE(second.Child<QWidget>("PanelICod")->height(), 85);
+    QCOMPARE(second.Child<QWidget>("PanelButton")->height(), 77);
+    QCOMPARE(second.Child<QWidget>("MemoLog")->height(), 650 - 41 - 57 - 120 - 85 - 77 - 12);
+  }
+};
+
+}  // namespace orx
+
+QTEST_MAIN(orx::FormMainTest)
+#include "form_main_test.moc"

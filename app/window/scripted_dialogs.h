@@ -1,0 +1,59 @@
+#pragma once
+// For window tests: answers the window's dialogs from a script instead of a
+// person, and records how each dialog was set up.
+#include <QFileDialog>
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "app/window/dialog_runner.h"
+
+namespace orx {
+
+struct ShownDialog {
+  QString title;
+  QStringList nameFilters;
+  QString defaultSuffix;
+  QFileDialog::FileMode fileMode = QFileDialog::AnyFile;
+  bool dirsOnly = false;
+  bool native = true;
+  QString directory;
+  QStringList selected;  // what the dialog would return if accepted as it opened
+};
+
+class ScriptedDialogs final : public DialogRunner {
+ public:
+  using Answer = std::function<bool(QFileDialog&)>;
+
+  // Accepts the dialog with path typed into it.
+  static Answer Choose(const QString& path) {
+    return [path](QFileDialog& dialog) {
+      dialog.selectFile(path);
+      return true;
+    };
+  }
+  static Answer Cancel() {
+    return [](QFileDialog&) { return false; };
+  }
+
+  void Push(Answer answer) { answers_.push_back(std::move(answer)); }
+  const std::vector<ShownDialog>& shown() const { return shown_; }
+
+  // With no answer left the dialog counts as cancelled.
+  bool Run(QFileDialog& dialog) override {
+    shown_.push_back({dialog.windowTitle(), dialog.nameFilters(), dialog.defaultSuffix(),
+                      dialog.fileMode(), dialog.testOption(QFileDialog::ShowDirsOnly),
+                      !dialog.testOption(QFileDialog::DontUseNativeDialog),
+                      dialog.directory().absolutePath(), dialog.selectedFiles()});
+    if (answers_.empty()) return false;
+    const Answer answer = std::move(answers_.front());
+    answers_.pop_front();
+    return answer(dialog);
+  }
+
+ private:
+  std::deque<Answer> answers_;
+  std::vector<ShownDialog> shown_;
+};
+
+}  // namespace orx

@@ -1,0 +1,32 @@
+#include "app/window/select_dir_dialog.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include "app/window/dialog_runner.h"
+
+namespace orx {
+
+TulFlags::TulFlags(std::initializer_list<TulFlag> flags) {
+  for (const TulFlag flag : flags) bits_ |= Bit(flag);
+}
+
+bool TSelectDirDialog::Execute() {
+  directory_.clear();
+  QFileDialog dialog(parent_, QString::fromStdString(caption_));
+  dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+  dialog.setFileMode(QFileDialog::Directory);
+  dialog.setOption(QFileDialog::ShowDirsOnly, true);
+  if (!runner_.Run(dialog)) return false;
+
+  const QString chosen = dialog.selectedFiles().value(0);
+  if (chosen.isEmpty()) return false;
+  // The chooser lets a name be typed; with file-system folders only, a name
+  // that is not an existing folder is no choice at all.
+  if (flags_.Has(TulFlag::sRETURNONLYFSDIRS) && !QFileInfo(chosen).isDir()) return false;
+  directory_ = QDir::cleanPath(chosen).toStdString();
+  return true;
+}
+
+}  // namespace orx

@@ -1,0 +1,62 @@
+#pragma once
+// The folder picker the package job asks for the folder of the package file.
+// It shows the toolkit's folder chooser; of the browse options only
+// sRETURNONLYFSDIRS has an effect (only an existing folder can be chosen).
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+
+#include "support/folder_picker.h"
+
+class QWidget;
+
+namespace orx {
+
+class DialogRunner;
+
+enum class TulFlag : std::uint8_t {
+  sRETURNONLYFSDIRS,
+  sDONTGOBELOWDOMAIN,
+  sSTATUSTEXT,
+  sRETURNFSANCESTORS,
+  sBROWSEFORCOMPUTER,
+  sBROWSEFORPRINTER,
+  sBROWSEINCLUDEFILES,
+};
+
+class TulFlags {
+ public:
+  TulFlags() = default;
+  TulFlags(std::initializer_list<TulFlag> flags);
+  bool Has(TulFlag flag) const { return (bits_ & Bit(flag)) != 0; }
+  bool operator==(const TulFlags&) const = default;
+
+ private:
+  static std::uint8_t Bit(TulFlag flag) { return std::uint8_t(1u << unsigned(flag)); }
+  std::uint8_t bits_ = 0;
+};
+
+class TSelectDirDialog final : public FolderPicker {
+ public:
+  // parent (may be null) and runner are not owned and must outlive the picker.
+  TSelectDirDialog(QWidget* parent, DialogRunner& runner) : parent_(parent), runner_(runner) {}
+
+  // Clears Directory, shows the chooser and returns true when a folder was
+  // chosen; Directory is then its path without a trailing "/" (except "/").
+  bool Execute() override;
+  std::string Directory() const override { return directory_; }
+
+  const std::string& Caption() const { return caption_; }
+  void SetCaption(std::string caption) { caption_ = std::move(caption); }
+  TulFlags ulFlags() const { return flags_; }
+  void SetUlFlags(TulFlags flags) { flags_ = flags; }
+
+ private:
+  QWidget* parent_;
+  DialogRunner& runner_;
+  std::string caption_;
+  std::string directory_;
+  TulFlags flags_;
+};
+
+}  // namespace orx

@@ -1,0 +1,236 @@
+#include "app/window/window_state.h"
+
+#include <QLayout>
+#include <QSplitter>
+#include <QWidget>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "support/error.h"
+#include "support/files.h"
+#include "support/xml_document.h"
+
+namespace orx {
+namespace {
+
+constexpr std::string_view kNewStateFile =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\r\n"
+    "<ParamsOfForms>\r\n"
+    "</ParamsOfForms>";
+
+constexpr std::string_view kName = "Name";
+constexpr std::string_view kHeight = "Height";
+constexpr std::string_view kLeft = "Left";
+constexpr std::string_view kTop = "Top";
+constexpr std::string_view kWidth = "Width";
+
+XmlDocument LoadOrNew(std::string_view path) {
+  try {
+    return XmlDocument::LoadFile(path);
+  } catch (const std::exception&) {
+    // A missing or broken file reads as one with no entries.
+  }
+  return XmlDocument::ParseText(kNewStateFile);
+}
+
+std::string NameOf(const QObject* object) { return object->objectName().toStdString(); }
+
+// The class name without its namespace: the form's entry is "TFormMain".
+std::string ClassNameOf(const QObject* object) {
+  const std::string name = object->metaObject()->className();
+  const auto colons = name.rfind("::");
+  return colons == std::string::npos ? name : name.substr(colons + 2);
+}
+
+bool IsControl(const QWidget* widget) {
+  const QString name = widget->objectName();
+  return !widget->isWindow() && !name.isEmpty() && !name.startsWith(QLatin1String("qt_"));
+}
+
+// Every control inside parent, depth first in the widget tree's order;
+// separate windows (dialogs) and what they hold are not part of the form.
+void CollectControls(const QObject* parent, std::vector<QWidget*>& controls) {
+  for (QObject* child : parent->children()) {
+    auto* widget = qobject_cast<QWidget*>(child);
+    if (!widget || widget->isWindow()) continue;
+    if (IsControl(widget)) controls.push_back(widget);
+    CollectControls(widget, controls);
+  }
+}
+
+// A whole number other than 0 that a widget can take; nullopt otherwise.
+std::optional<int> Dimension(const XmlNode& entry, std::string_view attribute) {
+  try {
+    const std::int64_t value = ToInteger(entry.Attribute(attribute));
+    if (value == 0 || value < -QWIDGETSIZE_MAX || value > QWIDGETSIZE_MAX) return std::nullopt;
+    return static_cast<int>(value);
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
+
+bool HeldByLayout(const QLayout* layout, const QWidget* widget) {
+  for (int i = 0; i < layout->count(); ++i) {
+    QLayoutItem* item = layout->itemAt(i);
+    if (item->widget() == widget) return true;
+    if (item->layout() && HeldByLayout(item->layout(), widget)) return true;
+  }
+  return false;
+}
+
+int StretchAlong(const QWidget* pane, Qt::Orientation orientation) {
+  const QSizePolicy policy = pane->sizePolicy();
+  return orientation == Qt::Vertical ? policy.verticalStretch() : policy.horizontalStretch();
+}
+
+// Gives pane its extent along the splitter; the first stretching pane (else
+// the last other one) makes up the difference.
+void ApplySplitterExtent(QSplitter* splitter, QWidget* pane, int extent) {
+  const Qt::Orientation orientation = splitter->orientation();
+  const int index = splitter->indexOf(pane);
+  if (index < 0 || extent < 0 || StretchAlong(pane, orientation) > 0) return;
+  int receiver = -1;
+  for (int i = 0; i < splitter->count(); ++i) {
+    if (i == index) continue;
+    if (StretchAlong(splitter->widget(i), orientation) > 0) {
+      receiver = i;
+      break;
+    }
+    receiver = i;
+  }
+  if (receiver < 0) return;
+  QList<int> sizes = splitter->sizes();
+  sizes[index] = extent;
+  const int whole = (orientation == Qt::Vertical ? splitter->height() : splitter->width()) -
+                    splitter->handleWidth() * (splitter->count() - 1);
+  int others = 0;
+  for (int i = 0; i < sizes.size(); ++i) {
+    if (i != receiver) others += sizes[i];
+  }
+  sizes[receiver] = std::max(0, whole - others);
+  splitter->setSizes(sizes);
+}
+
+void ApplyGeometry(QWidget* widget, const XmlNode& entry) {
+  const std::optional<int> height = Dimension(entry, kHeight);
+  const std::optional<int> left = Dimension(entry, kLeft);
+  const std::optional<int> top = Dimension(entry, kTop);
+  const std::optional<int> width = Dimension(entry, kWidth);
+
+  if (widget->isWindow()) {
+    if (left || top) widget->move(left.value_or(widget->x()), top.value_or(widget->y()));
+    if (width || height) {
+      widget->resize(width.value_or(widget->width()), height.value_or(widget->height()));
+    }
+  } else if (auto* splitter = qobject_cast<QSplitter*>(widget->parentWidget())) {
+    const std::optional<int> extent = splitter->orientation() == Qt::Vertical ? height : width;
+    if (extent) ApplySplitterExtent(splitter, widget, *extent);
+  } else if (const QWidget* parent = widget->parentWidget();
+             parent && parent->layout() && HeldByLayout(parent->layout(), widget)) {
+    // The layout places it.
+  } else {
+    QRect geometry = widget->geometry();
+    if (left) geometry.moveLeft(*left);
+    if (top) geometry.moveTop(*top);
+    if (width) geometry.setWidth(*width);
+    if (height) geometry.setHeight(*height);
+    widget->setGeometry(geometry);
+  }
+  // The controls inside follow the new size before their own entries apply.
+  if (widget->layout()) widget->layout()->activate();
+}
+
+void RestoreComponentState(QWidget* component, const XmlNode& entry,
+                           const std::vector<QWidget*>& owned) {
+  try {
+    ApplyGeometry(component, entry);
+  } catch (const std::exception&) {
+  }
+  const int count = entry.ChildCount();
+  for (int i = 0; i < count; ++i) {
+    try {
+      const XmlNode child = entry.ChildAt(i);
+      const std::optional<std::string> name = child.Attribute(kName);
+      if (!name) continue;
+      for (QWidget* control : owned) {
+        if (NameOf(control) != *name) continue;
+        RestoreComponentState(control, child, {});
+        break;
+      }
+    } catch (const std::exception&) {
+      // A broken entry is passed over.
+    }
+  }
+}
+
+void DeleteEntriesNamed(XmlNode& parent, const std::string& name) {
+  for (int i = parent.ChildCount() - 1; i >= 0; --i) {
+    if (parent.ChildAt(i).Attribute(kName) == name) parent.DeleteChild(i);
+  }
+}
+
+void StoreComponentState(QWidget* component, XmlNode& parentEntry, bool withControls) {
+  const std::string name = NameOf(component);
+  DeleteEntriesNamed(parentEntry, name);
+
+  XmlNode entry = parentEntry.AddChild(ClassNameOf(component));
+  try {
+    entry.SetAttribute(kName, name);
+  } catch (const std::exception&) {
+    parentEntry.DeleteChild(parentEntry.ChildCount() - 1);
+    return;
+  }
+  try {
+    const QPoint place = component->isWindow() ? component->pos() : component->geometry().topLeft();
+    entry.SetAttribute(kHeight, component->height());
+    entry.SetAttribute(kLeft, place.x());
+    entry.SetAttribute(kTop, place.y());
+    entry.SetAttribute(kWidth, component->width());
+  } catch (const std::exception&) {
+    // The entry stays as far as it was written.
+  }
+  if (!withControls) return;
+  std::vector<QWidget*> controls;
+  CollectControls(component, controls);
+  for (QWidget* control : controls) StoreComponentState(control, entry, false);
+}
+
+}  // namespace
+
+void RestoreFormState(QWidget* form, std::string_view path) {
+  if (!form) return;
+  try {
+    const XmlDocument document = LoadOrNew(path);
+    const XmlNode root = document.Root();
+    if (!root) return;
+    const std::string formName = NameOf(form);
+    const int count = root.ChildCount();
+    for (int i = 0; i < count; ++i) {
+      const XmlNode child = root.ChildAt(i);
+      if (child.Attribute(kName) != formName) continue;
+      std::vector<QWidget*> controls;
+      CollectControls(form, controls);
+      RestoreComponentState(form, child, controls);
+      return;
+    }
+  } catch (const std::exception&) {
+    // Reading never reports anything: the window keeps its design.
+  }
+}
+
+void SaveFormState(QWidget* form, std::string_view path) {
+  if (!form) return;
+  XmlDocument document = LoadOrNew(path);
+  XmlNode root = document.Root();
+  StoreComponentState(form, root, true);
+
+  std::error_code ignored;
+  const std::filesystem::path folder = std::filesystem::path(std::string(path)).parent_path();
+  if (!folder.empty()) std::filesystem::create_directories(folder, ignored);
+  WriteFileAtomically(document.Text(), path);
+}
+
+}  // namespace orx
