@@ -5,7 +5,6 @@
 #include <openssl/ssl.h>
 
 #include <cstdlib>
-#include <mutex>
 
 #include "exchange/cert_store.h"
 #include "support/event_log.h"
