@@ -28,19 +28,6 @@ namespace {
 constexpr int kParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS |
                               XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
-bool IsWideEncoding(std::string_view name) {
-  static constexpr std::string_view kWide[] = {"UTF-16", "UTF16", "UTF-32", "UTF32", "UCS-2",
-                                               "UCS2",   "UCS-4", "UCS4",   "ISO-10646-UCS"};
-  for (std::string_view prefix : kWide) {
-    if (name.size() >= prefix.size() &&
-        xmlStrncasecmp(reinterpret_cast<const xmlChar*>(name.data()),
-                       reinterpret_cast<const xmlChar*>(prefix.data()),
-                       static_cast<int>(prefix.size())) == 0) {
-      return true;
-    }
-  }
-  return false;
-}
 
 int AppendToString(void* text, const char* data, int length) noexcept {
   try {

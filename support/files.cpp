@@ -30,17 +30,6 @@ Error CannotCreate(std::string_view name, int number) {
   return Error("Cannot create file \"" + std::string(name) + "\". " + ErrnoText(number));
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
 
 // A FIFO without a peer must not hang the open, so files are opened
 // non-blocking and switched back to blocking I/O once open.
@@ -102,6 +91,18 @@ mode_t CurrentUmask() {
 }
 
 }  // namespace
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
 
 std::string JoinPath(std::string_view dir, std::string_view name) {
   if (dir.empty()) return std::string(name);

@@ -57,6 +57,9 @@ void AppendUtf16(std::u16string& out, char32_t code) {
   }
 }
 
+
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t code) {
   if (code < 0x80) {
     out.push_back(static_cast<char>(code));
@@ -74,8 +77,6 @@ void AppendUtf8(std::string& out, char32_t code) {
     out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
   }
 }
-
-}  // namespace
 
 std::u16string Utf8ToUtf16(std::string_view utf8) {
   std::u16string out;

@@ -2,6 +2,8 @@
 // Owns one file descriptor and closes it on every path out of its scope.
 #include <unistd.h>
 
+#include <string_view>
+
 namespace orx {
 
 class UniqueFd {
@@ -25,5 +27,9 @@ class UniqueFd {
  private:
   int fd_;
 };
+
+// Writes every byte, retrying short writes and interrupted calls. False on
+// any other failure (errno tells why).
+bool WriteAll(int fd, std::string_view bytes);
 
 }  // namespace orx

@@ -118,6 +118,9 @@ std::string QualifiedName(const xmlChar* prefix, const xmlChar* name) {
 const xmlChar* NamespaceUri(xmlNodePtr node) { return node->ns != nullptr ? node->ns->href : nullptr; }
 
 // Encodings that libxml2 can read but that the serialised text must not use.
+
+}  // namespace
+
 bool IsWideEncoding(std::string_view name) {
   static constexpr std::string_view kWide[] = {"UTF-16", "UTF16", "UTF-32", "UTF32",
                                                "UCS-2",  "UCS2",  "UCS-4",  "UCS4",
@@ -132,8 +135,6 @@ bool IsWideEncoding(std::string_view name) {
   }
   return false;
 }
-
-}  // namespace
 
 void InitXmlLibrary() {
   static std::once_flag once;

@@ -16,6 +16,10 @@ namespace orx {
 
 void InitXmlLibrary();
 
+// A 16- or 32-bit encoding name (UTF-16, UCS-4, ...): such documents are
+// written back as UTF-8.
+bool IsWideEncoding(std::string_view name);
+
 // While one exists on the current thread, external resources given by a
 // local path or file: URL may be loaded (the includes and imports of an XML
 // Schema while it is parsed). Network URLs stay refused.

@@ -1,4 +1,5 @@
 #include "testing/event_log_reader.h"
+#include "support/text.h"
 
 #include <fstream>
 #include <stdexcept>
@@ -66,23 +67,6 @@ class JsonReader {
     return value;
   }
 
-  static void AppendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  }
 
   char32_t ReadHex4() {
     if (pos_ + 4 > text_.size()) throw std::runtime_error("short \\u escape");

@@ -1,4 +1,5 @@
 #include "testing/https_test_server.h"
+#include "support/text.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -156,23 +157,6 @@ class RecordParser {
       else Fail();
     }
     return value;
-  }
-  static void AppendUtf8(std::string& out, char32_t code) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
   }
   // Strings come back as UTF-8.
   std::string String() {
