@@ -67,7 +67,7 @@ void WriteArchive(const std::string& archivePath, const std::string& entryName,
     ThrowZipError(archive.get());
   }
   if (zip_close(archive.get()) < 0) ThrowZipError(archive.get());
-  archive.release();  // zip_close freed it
+  static_cast<void>(archive.release());  // zip_close freed it
 }
 
 zip_uint64_t CompressedSize(const std::string& archivePath) {

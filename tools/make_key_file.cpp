@@ -40,14 +40,12 @@ int main(int argc, char** argv) {
       decipher = true;
     } else if (argument == "--key" && i + 1 < argc) {
       keyText = argv[++i];
-    } else if (!argument.empty() && argument[0] == '-' && argument != "-") {
-      return Usage(stderr, 2);
+    } else if ((!argument.empty() && argument[0] == '-' && argument != "-") || !output.empty()) {
+      return Usage(stderr, 2);  // an unknown option, or a third file name
     } else if (input.empty()) {
       input = argument;
-    } else if (output.empty()) {
-      output = argument;
     } else {
-      return Usage(stderr, 2);
+      output = argument;
     }
   }
   if (input.empty() || output.empty()) return Usage(stderr, 2);
