@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "package/job_context.h"
+
 namespace orx::fuzz {
 
 class ScratchFile {
@@ -32,6 +34,15 @@ class ScratchFile {
 
  private:
   std::string path_;
+};
+
+// A batch job's surroundings with a fixed date and an in-memory event log.
+struct FuzzJob {
+  FixedClock clock{LocalDateTime{2008, 3, 5, 10, 0, 0}};
+  KeyParameters params = KeyParameters::Initial(clock);
+  LogPane log;
+  MemoryEventSink events;
+  JobContext context{params, log, events, clock, true, nullptr};
 };
 
 }  // namespace orx::fuzz

@@ -16,13 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string bytes(reinterpret_cast<const char*>(data + 1), size - 1);
   if (data[0] & 1) orx::EncryptCodStream(bytes, "");
 
-  const orx::FixedClock clock({2008, 3, 5, 10, 0, 0});
-  orx::KeyParameters params = orx::KeyParameters::Initial(clock);
-  orx::LogPane log;
-  orx::MemoryEventSink events;
-  orx::JobContext context{params, log, events, clock, true, nullptr};
+  orx::fuzz::FuzzJob job;
+  const auto& events = job.events;
+  auto& params = job.params;
   try {
-    orx::LoadParamsFromICod(context, file.Write(bytes));
+    orx::LoadParamsFromICod(job.context, file.Write(bytes));
     // A key file that loads has a known kind.
     if (params.kind == orx::DocumentKind::Unknown) __builtin_trap();
   } catch (const orx::Error&) {

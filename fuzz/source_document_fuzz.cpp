@@ -13,13 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   static const orx::fuzz::ScratchFile file;
   const std::string bytes(reinterpret_cast<const char*>(data), size);
 
-  const orx::FixedClock clock({2008, 3, 5, 10, 0, 0});
-  orx::KeyParameters params = orx::KeyParameters::Initial(clock);
-  orx::LogPane log;
-  orx::MemoryEventSink events;
-  orx::JobContext context{params, log, events, clock, true, nullptr};
+  orx::fuzz::FuzzJob job;
+  const auto& events = job.events;
   try {
-    const std::string source = orx::GetFullSourceName(context, file.Write(bytes));
+    const std::string source = orx::GetFullSourceName(job.context, file.Write(bytes));
     const std::string packed = orx::GetSourceForPacking(source);
     constexpr std::string_view kDeclaration = "xmlns=\"urn:orx-rf:certificates\"";
     if (packed.find(kDeclaration) != std::string::npos &&
