@@ -44,25 +44,7 @@ std::string HomeFolder() {
   return {};
 }
 
-char16_t FoldCase(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return c + 0x20;
-  if (c < 0xC0) return c;
-  if (c <= 0xDE) return c == 0xD7 ? c : c + 0x20;  // Latin-1, but not the multiplication sign
-  if (c < 0x0400 || c > 0x04FF) return c;
-  if (c <= 0x040F) return c + 0x50;  // Ѐ..Џ
-  if (c <= 0x042F) return c + 0x20;  // А..Я
-  if ((c >= 0x0460 && c <= 0x0481) || (c >= 0x048A && c <= 0x04BF) || c >= 0x04D0)
-    return (c % 2 == 0) ? c + 1 : c;
-  if (c == 0x04C0) return 0x04CF;
-  if (c >= 0x04C1 && c <= 0x04CE) return (c % 2 == 1) ? c + 1 : c;
-  return c;
-}
-
-std::u16string Folded(std::string_view utf8) {
-  std::u16string text = Utf8ToUtf16(utf8);
-  for (auto& c : text) c = FoldCase(c);
-  return text;
-}
+std::u16string Folded(std::string_view utf8) { return FoldCase(Utf8ToUtf16(utf8)); }
 
 bool IsStoreFile(const std::filesystem::path& path, bool& pkcs12) {
   std::string ext = path.extension().string();

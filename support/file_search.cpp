@@ -22,18 +22,9 @@
 namespace orx {
 namespace {
 
-// Simple case folding: Latin (ASCII and Latin-1) and Cyrillic letters.
-char32_t Fold(char32_t c) {
-  if (c >= U'A' && c <= U'Z') return c + 0x20;
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return c + 0x20;
-  if (c >= 0x410 && c <= 0x42F) return c + 0x20;
-  if (c >= 0x400 && c <= 0x40F) return c + 0x50;
-  return c;
-}
-
 // Code points, folded; invalid UTF-8 bytes become U+FFFD, one per byte.
 std::u32string FoldedCodePoints(std::string_view utf8) {
-  const std::u16string units = Utf8ToUtf16(utf8);
+  const std::u16string units = FoldCase(Utf8ToUtf16(utf8));
   std::u32string out;
   out.reserve(units.size());
   for (std::size_t i = 0; i < units.size(); ++i) {
@@ -41,7 +32,7 @@ std::u32string FoldedCodePoints(std::string_view utf8) {
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size()) {
       c = 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00);
     }
-    out.push_back(Fold(c));
+    out.push_back(c);
   }
   return out;
 }

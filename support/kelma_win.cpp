@@ -6,6 +6,8 @@
 #include <iterator>
 #include <new>
 
+#include "support/text.h"
+
 namespace orx {
 namespace {
 
@@ -15,25 +17,6 @@ template <class C>
 using Str = std::basic_string<C>;
 
 constexpr std::size_t kNone = std::string_view::npos;
-
-// Lower-cases one code unit without changing the length of the text, so that
-// positions found in a lower-cased copy hold for the original.
-char LowerUnit(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; }
-
-char16_t LowerUnit(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
-  if (c >= 0x00C0 && c <= 0x00DE && c != 0x00D7) return static_cast<char16_t>(c + 32);
-  if (c >= 0x0410 && c <= 0x042F) return static_cast<char16_t>(c + 32);
-  if (c >= 0x0400 && c <= 0x040F) return static_cast<char16_t>(c + 80);
-  return c;
-}
-
-template <class C>
-Str<C> Lowered(View<C> text) {
-  Str<C> out(text);
-  for (C& c : out) c = LowerUnit(c);
-  return out;
-}
 
 // 1-based position of a 0-based index; texts beyond INT_MAX units have no
 // representable position there.
@@ -51,8 +34,8 @@ std::size_t FindNth(View<C> delim, View<C> text, int n, std::size_t from, bool c
   Str<C> lowDelim;
   Str<C> lowText;
   if (!caseSensitive) {
-    lowDelim = Lowered(delim);
-    lowText = Lowered(text);
+    lowDelim = FoldCase(delim);
+    lowText = FoldCase(text);
     delim = lowDelim;
     text = lowText;
   }

@@ -32,22 +32,8 @@ std::size_t Utf16Units(std::string_view text) {
 template <class C>
 constexpr std::size_t kUnitsPerUtf16 = sizeof(C) == 1 ? 3 : 1;
 
-char16_t FoldCase(char16_t c) {
-  if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 32);
-  if (c >= 0x00E0 && c <= 0x00FE && c != 0x00F7) return static_cast<char16_t>(c - 32);
-  if (c >= 0x0430 && c <= 0x044F) return static_cast<char16_t>(c - 32);
-  if (c >= 0x0450 && c <= 0x045F) return static_cast<char16_t>(c - 80);
-  return c;
-}
-
 bool SameNameIgnoringCase(std::string_view a, std::string_view b) {
-  const std::u16string wideA = Utf8ToUtf16(a);
-  const std::u16string wideB = Utf8ToUtf16(b);
-  if (wideA.size() != wideB.size()) return false;
-  for (std::size_t i = 0; i < wideA.size(); ++i) {
-    if (FoldCase(wideA[i]) != FoldCase(wideB[i])) return false;
-  }
-  return true;
+  return FoldCase(Utf8ToUtf16(a)) == FoldCase(Utf8ToUtf16(b));
 }
 
 // The value of the variable named exactly `name`, else of the first variable

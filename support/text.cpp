@@ -57,8 +57,43 @@ void AppendUtf16(std::u16string& out, char32_t code) {
   }
 }
 
-
 }  // namespace
+
+char16_t FoldCase(char16_t c) {
+  if (c >= u'A' && c <= u'Z') return c + 0x20;
+  if (c < 0xC0) return c;
+  if (c <= 0xDE) return c == 0xD7 ? c : c + 0x20;  // Latin-1, but not the multiplication sign
+  if (c < 0x0400 || c > 0x04FF) return c;
+  if (c <= 0x040F) return c + 0x50;  // Ѐ..Џ
+  if (c <= 0x042F) return c + 0x20;  // А..Я
+  // From Ѡ on, most capitals sit at even code points just before their small letter.
+  if ((c >= 0x0460 && c <= 0x0481) || (c >= 0x048A && c <= 0x04BF) || c >= 0x04D0)
+    return (c % 2 == 0) ? c + 1 : c;
+  if (c == 0x04C0) return 0x04CF;
+  if (c >= 0x04C1 && c <= 0x04CE) return (c % 2 == 1) ? c + 1 : c;
+  return c;
+}
+
+std::u16string FoldCase(std::u16string_view text) {
+  std::u16string out(text);
+  for (char16_t& c : out) c = FoldCase(c);
+  return out;
+}
+
+std::string FoldCase(std::string_view utf8) {
+  std::string out;
+  out.reserve(utf8.size());
+  for (std::size_t i = 0; i < utf8.size();) {
+    const std::size_t start = i;
+    const auto code = DecodeOne(utf8, i);
+    if (code && *code < 0x500) {
+      AppendUtf8(out, FoldCase(static_cast<char16_t>(*code)));
+    } else {
+      out.append(utf8.substr(start, i - start));
+    }
+  }
+  return out;
+}
 
 void AppendUtf8(std::string& out, char32_t code) {
   if (code < 0x80) {

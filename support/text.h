@@ -19,4 +19,13 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // (overlong forms, surrogates and code points above U+10FFFF included).
 std::optional<std::u16string> DecodeUtf8Strict(std::string_view utf8);
 
+// The one letter-case fold of the program: simple lower-case mapping of Latin
+// (ASCII, Latin-1) and Cyrillic (U+0400..U+04FF) letters; every other unit
+// stays. A unit maps to one unit, and a UTF-8 letter to one of the same byte
+// length, so positions found in a folded copy hold for the original.
+char16_t FoldCase(char16_t unit);
+std::u16string FoldCase(std::u16string_view text);
+// Malformed UTF-8 bytes stay as they are.
+std::string FoldCase(std::string_view utf8);
+
 }  // namespace orx

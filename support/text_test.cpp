@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "support/files.h"
+#include "support/kelma_win.h"
+
 namespace orx {
 namespace {
 
@@ -69,6 +72,34 @@ TEST(Text, UnpairedSurrogatesBecomeReplacementCharacters) {
       {u"\xDC00\xD800", "\xEF\xBF\xBD\xEF\xBF\xBD"},
   };
   for (const auto& row : rows) EXPECT_EQ(Utf16ToUtf8(row.utf16), row.utf8);
+}
+
+// Every comparison without regard to letter case folds through FoldCase;
+// the file masks and the string toolkit are held to the table here too.
+TEST(Text, FoldCaseLowersLatinAndCyrillicLettersOnly) {
+  const struct {
+    std::string text;
+    std::string folded;
+  } rows[] = {
+      {"ABC xyz 019", "abc xyz 019"},
+      {"ÀÉÎÕÜÞ", "àéîõüþ"},
+      {"×÷ßÿ", "×÷ßÿ"},  // signs and letters without a one-letter capital
+      {"ЁЂЏ АЯ", "ёђџ ая"},
+      {"ҐЄІЇЎ", "ґєіїў"},
+      {"ѢѲѴ", "ѣѳѵ"},
+      {"ӀӁӍ", "ӏӂӎ"},
+      {"ӐӘӨ", "ӑәө"},
+      {"ґ№€Ԁ", "ґ№€Ԁ"},
+      {"\xD0\xD0\x96", "\xD0\xD0\xB6"},  // a broken sequence stays as it is
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(FoldCase(row.text), row.folded) << row.text;
+    EXPECT_EQ(FoldCase(Utf8ToUtf16(row.text)), Utf8ToUtf16(row.folded)) << row.text;
+    EXPECT_TRUE(MatchesMask(row.text, row.folded)) << row.text;
+    EXPECT_EQ(NthTextPos(row.folded, row.text, 1, 0, false), 1) << row.text;
+    const std::u16string wide = Utf8ToUtf16(row.text);
+    EXPECT_EQ(NthTextPos(wide, Utf8ToUtf16(row.folded), 1, 0, false), 1) << row.text;
+  }
 }
 
 }  // namespace
