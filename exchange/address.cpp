@@ -4,6 +4,7 @@
 
 #include "support/error.h"
 #include "support/kelma_win.h"
+#include "support/text.h"
 
 namespace orx {
 namespace {
@@ -27,22 +28,11 @@ Error NotAnInteger(std::string_view text) {
   return Error("'" + std::string(text) + "' is not a valid integer value");
 }
 
-// An optional sign and decimal digits; anything else, or a value outside
-// 32 bits, is a conversion error.
+// A value outside 32 bits is a conversion error too.
 std::int64_t ParseInteger(std::string_view text) {
-  std::size_t i = 0;
-  const bool negative = !text.empty() && text[0] == '-';
-  if (!text.empty() && (text[0] == '-' || text[0] == '+')) ++i;
-  if (i == text.size()) throw NotAnInteger(text);
-  std::int64_t value = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < '0' || text[i] > '9') throw NotAnInteger(text);
-    value = value * 10 + (text[i] - '0');
-    if (value > static_cast<std::int64_t>(INT_MAX) + 1) throw NotAnInteger(text);
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX || value < INT_MIN) throw NotAnInteger(text);
-  return value;
+  const std::optional<std::int64_t> value = ParseDecimal(text);
+  if (!value || *value > INT_MAX || *value < INT_MIN) throw NotAnInteger(text);
+  return *value;
 }
 
 }  // namespace

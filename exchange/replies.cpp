@@ -1,18 +1,16 @@
 #include "exchange/replies.h"
 
-#include <charconv>
 #include <exception>
 
 #include "support/error.h"
 #include "support/event_log.h"
+#include "support/text.h"
 #include "support/xml_document.h"
 
 namespace orx {
 namespace {
 
 constexpr std::string_view kCaller = "TFormMain.XmlToServer";
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Text of an element that must hold some: a missing or empty text fails the
 // same way as other content does.
@@ -83,27 +81,7 @@ std::vector<XmlNode> ChildrenNamed(const XmlNode& parent, std::string_view name)
 }
 
 std::optional<std::int64_t> ParseWholeNumber(const std::optional<std::string>& text) {
-  if (!text) return std::nullopt;
-  std::string_view s = *text;
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  bool negative = false;
-  if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
-    negative = s.front() == '-';
-    s.remove_prefix(1);
-  }
-  if (s.empty() || s.front() < '0' || s.front() > '9') return std::nullopt;
-  // Read as unsigned so that the most negative value still fits.
-  std::uint64_t magnitude = 0;
-  const auto [end, error] = std::from_chars(s.data(), s.data() + s.size(), magnitude);
-  if (error != std::errc() || end != s.data() + s.size()) return std::nullopt;
-  constexpr std::uint64_t kMaxPositive = static_cast<std::uint64_t>(INT64_MAX);
-  if (!negative) {
-    if (magnitude > kMaxPositive) return std::nullopt;
-    return static_cast<std::int64_t>(magnitude);
-  }
-  if (magnitude > kMaxPositive + 1) return std::nullopt;
-  return magnitude == kMaxPositive + 1 ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
+  return text ? ParseDecimal(TrimWhiteSpace(*text)) : std::nullopt;
 }
 
 std::string GetAuthFailedMessage(std::string_view reply) {

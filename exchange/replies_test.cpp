@@ -11,18 +11,6 @@ namespace {
 using testing::Rec;
 using testing::TestJobContext;
 
-TEST(WholeNumberTest, AcceptsSignedDecimalWithBlanksOnly) {
-  const std::pair<std::optional<std::string>, std::optional<std::int64_t>> cases[] = {
-      {"2", 2},         {" -1 ", -1},        {"+7", 7},       {"\t0042\r\n", 42},
-      {"-9223372036854775808", INT64_MIN},   {"9223372036854775808", std::nullopt},
-      {std::nullopt, std::nullopt},          {"  ", std::nullopt},
-      {"+-5", std::nullopt}, {"1 2", std::nullopt}, {"0x10", std::nullopt}, {"2.0", std::nullopt},
-  };
-  for (const auto& [text, value] : cases) {
-    EXPECT_EQ(ParseWholeNumber(text), value) << text.value_or("(absent)");
-  }
-}
-
 TEST(GetAuthFailedMessageTest, TellsAuthenticationFailuresApart) {
   // nullopt: the reply cannot be read and the failure goes to the caller.
   const std::pair<std::string, std::optional<std::string>> cases[] = {

@@ -1,5 +1,7 @@
 #include "support/text.h"
 
+#include <charconv>
+
 namespace orx {
 namespace {
 
@@ -58,6 +60,28 @@ void AppendUtf16(std::u16string& out, char32_t code) {
 }
 
 }  // namespace
+
+std::string_view TrimWhiteSpace(std::string_view text) {
+  constexpr std::string_view kSpace = " \t\r\n";
+  const std::size_t begin = text.find_first_not_of(kSpace);
+  if (begin == std::string_view::npos) return {};
+  return text.substr(begin, text.find_last_not_of(kSpace) - begin + 1);
+}
+
+std::optional<std::int64_t> ParseDecimal(std::string_view text) {
+  const bool negative = !text.empty() && text.front() == '-';
+  if (negative || (!text.empty() && text.front() == '+')) text.remove_prefix(1);
+  // from_chars would take a sign of its own.
+  if (text.empty() || text.front() < '0' || text.front() > '9') return std::nullopt;
+  // Read as unsigned so that the most negative value still fits.
+  std::uint64_t magnitude = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), magnitude);
+  if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+  constexpr auto kMaxPositive = static_cast<std::uint64_t>(INT64_MAX);
+  if (magnitude > kMaxPositive + (negative ? 1 : 0)) return std::nullopt;
+  if (!negative) return static_cast<std::int64_t>(magnitude);
+  return magnitude == kMaxPositive + 1 ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
+}
 
 char16_t FoldCase(char16_t c) {
   if (c >= u'A' && c <= u'Z') return c + 0x20;

@@ -2,6 +2,7 @@
 // Conversions between the two text forms: UTF-8 (narrow, used inside the
 // program) and UTF-16 code units (wide, where a wide form is part of an
 // operation's contract).
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +19,12 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // Strict decoding: nullopt when the bytes are not well-formed UTF-8
 // (overlong forms, surrogates and code points above U+10FFFF included).
 std::optional<std::u16string> DecodeUtf8Strict(std::string_view utf8);
+
+// The one reading of a whole number: decimal digits with an optional sign
+// and nothing else. nullopt otherwise, for a value outside 64 bits too.
+std::optional<std::int64_t> ParseDecimal(std::string_view text);
+// text without the blanks, tabs, CRs and LFs at either end.
+std::string_view TrimWhiteSpace(std::string_view text);
 
 // The one letter-case fold of the program: simple lower-case mapping of Latin
 // (ASCII, Latin-1) and Cyrillic (U+0400..U+04FF) letters; every other unit

@@ -74,6 +74,20 @@ TEST(Text, UnpairedSurrogatesBecomeReplacementCharacters) {
   for (const auto& row : rows) EXPECT_EQ(Utf16ToUtf8(row.utf16), row.utf8);
 }
 
+TEST(Text, ParseDecimalTakesSignedDigitsOnly) {
+  // Trimmed first, as the readers of document values do.
+  const std::pair<std::string, std::optional<std::int64_t>> cases[] = {
+      {"2", 2},         {" -1 ", -1},        {"+7", 7},       {"\t0042\r\n", 42},
+      {"9223372036854775807", INT64_MAX},    {"-9223372036854775808", INT64_MIN},
+      {"9223372036854775808", std::nullopt}, {"-9223372036854775809", std::nullopt},
+      {"", std::nullopt},    {"  ", std::nullopt}, {"-", std::nullopt},  {"+-5", std::nullopt},
+      {"1 2", std::nullopt}, {"0x10", std::nullopt}, {"2.0", std::nullopt}, {"\v1", std::nullopt},
+  };
+  for (const auto& [text, value] : cases) {
+    EXPECT_EQ(ParseDecimal(TrimWhiteSpace(text)), value) << text;
+  }
+}
+
 // Every comparison without regard to letter case folds through FoldCase;
 // the file masks and the string toolkit are held to the table here too.
 TEST(Text, FoldCaseLowersLatinAndCyrillicLettersOnly) {

@@ -12,6 +12,7 @@
 
 #include "support/error.h"
 #include "support/files.h"
+#include "support/text.h"
 #include "support/xml_source_line.h"
 
 namespace orx {
@@ -365,31 +366,9 @@ void XmlDocument::SaveToFile(std::string_view path) const { StringToFile(Text(),
 
 std::int64_t ToInteger(const std::optional<std::string>& value) {
   if (!value) throw Error("Could not convert Null into an integer");
-  const std::string& text = *value;
-  std::size_t begin = text.find_first_not_of(" \t\r\n");
-  std::size_t end = text.find_last_not_of(" \t\r\n");
-  const auto invalid = [&] { return Error("'" + text + "' is not a valid integer value"); };
-  if (begin == std::string::npos) throw invalid();
-  bool negative = false;
-  if (text[begin] == '+' || text[begin] == '-') {
-    negative = text[begin] == '-';
-    ++begin;
-  }
-  if (begin > end) throw invalid();
-  // Accumulate as a negative number so that INT64_MIN is reachable.
-  std::int64_t result = 0;
-  for (std::size_t i = begin; i <= end; ++i) {
-    const char c = text[i];
-    if (c < '0' || c > '9') throw invalid();
-    const int digit = c - '0';
-    if (result < (INT64_MIN + digit) / 10) throw invalid();
-    result = result * 10 - digit;
-  }
-  if (!negative) {
-    if (result == INT64_MIN) throw invalid();
-    result = -result;
-  }
-  return result;
+  const std::optional<std::int64_t> number = ParseDecimal(TrimWhiteSpace(*value));
+  if (!number) throw Error("'" + *value + "' is not a valid integer value");
+  return *number;
 }
 
 std::string ToText(const std::optional<std::string>& value) {
