@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "support/error.h"
+#include "support/unique_fd.h"
 
 namespace orx {
 
@@ -83,15 +84,9 @@ void CrLfWriter::Write(std::string_view bytes) {
 }
 
 void CrLfWriter::Flush() {
-  std::string_view rest = buffer_;
-  while (!rest.empty()) {
-    const ssize_t written = ::write(fd_, rest.data(), rest.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      failed_ = true;
-      throw Error("Stream write error");
-    }
-    rest.remove_prefix(static_cast<std::size_t>(written));
+  if (!WriteAll(fd_, buffer_)) {
+    failed_ = true;
+    throw Error("Stream write error");
   }
   buffer_.clear();
 }

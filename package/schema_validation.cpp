@@ -19,6 +19,7 @@
 #include "support/error.h"
 #include "support/files.h"
 #include "support/kelma_win.h"
+#include "support/unique_fd.h"
 #include "support/xml_document.h"
 
 namespace orx {
@@ -26,43 +27,27 @@ namespace {
 
 constexpr std::string_view kInvalidDocument = "xml не прошел проверку";
 
-// The first error libxml2 reports (warnings are ignored), as one line of
-// text naming the line of the document where it was found.
-class FirstError {
- public:
-  static void Collect(void* self, xmlErrorPtr error) {
-    static_cast<FirstError*>(self)->Take(error);
+// The first error as one line of text naming the line of the document
+// where it was found; nothing when none was reported.
+std::optional<std::string> Reason(const XmlFirstError& error) {
+  if (!error.set()) return std::nullopt;
+  std::string text = error.message().empty() ? "Unknown error" : error.message();
+  for (char& c : text) {
+    if (c == '\r' || c == '\n') c = ' ';
   }
-
-  void Take(const xmlError* error) {
-    if (reason_ || error == nullptr || error->level < XML_ERR_ERROR) return;
-    std::string text = error->message ? error->message : "Unknown error";
-    for (char& c : text) {
-      if (c == '\r' || c == '\n') c = ' ';
-    }
-    while (!text.empty() && text.back() == ' ') text.pop_back();
-    if (error->line > 0) text += " (строка " + std::to_string(error->line) + ")";
-    reason_ = std::move(text);
-  }
-
-  void Set(std::string reason) {
-    if (!reason_) reason_ = std::move(reason);
-  }
-
-  const std::optional<std::string>& reason() const { return reason_; }
-
- private:
-  std::optional<std::string> reason_;
-};
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  if (error.line() > 0) text += " (строка " + std::to_string(error.line()) + ")";
+  return text;
+}
 
 // libxml2 reports parser errors through a per-thread handler; this routes
-// them to one FirstError for the lifetime of the object and puts the
+// them to one XmlFirstError for the lifetime of the object and puts the
 // previous handler back afterwards.
 class ScopedErrorHandler {
  public:
-  explicit ScopedErrorHandler(FirstError& sink)
+  explicit ScopedErrorHandler(XmlFirstError& sink)
       : savedHandler_(xmlStructuredError), savedContext_(xmlStructuredErrorContext) {
-    xmlSetStructuredErrorFunc(&sink, &FirstError::Collect);
+    xmlSetStructuredErrorFunc(&sink, &XmlFirstError::Collect);
   }
   ~ScopedErrorHandler() { xmlSetStructuredErrorFunc(savedContext_, savedHandler_); }
   ScopedErrorHandler(const ScopedErrorHandler&) = delete;
@@ -89,7 +74,7 @@ class CompiledSchema {
  public:
   explicit CompiledSchema(const std::string& xsdPath)
       : document_(XmlDocument::Parse(FileToString(xsdPath), xsdPath)) {
-    FirstError error;
+    XmlFirstError error;
     {
       // A schema may include or import files beside it; documents never may.
       XmlLocalLoadScope localFiles;
@@ -97,11 +82,11 @@ class CompiledSchema {
       std::unique_ptr<xmlSchemaParserCtxt, SchemaParserFree> parser(
           xmlSchemaNewDocParserCtxt(document_.get()));
       if (!parser) throw std::bad_alloc();
-      xmlSchemaSetParserStructuredErrors(parser.get(), &FirstError::Collect, &error);
+      xmlSchemaSetParserStructuredErrors(parser.get(), &XmlFirstError::Collect, &error);
       schema_.reset(xmlSchemaParse(parser.get()));
     }
     if (!schema_) {
-      throw Error(error.reason().value_or("The schema \"" + xsdPath + "\" cannot be compiled"));
+      throw Error(Reason(error).value_or("The schema \"" + xsdPath + "\" cannot be compiled"));
     }
     const char* found = reinterpret_cast<const char*>(schema_->targetNamespace);
     if (found == nullptr) {
@@ -121,20 +106,6 @@ class CompiledSchema {
   std::unique_ptr<xmlSchema, SchemaFree> schema_;
 };
 
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 int ReadChunk(void* context, char* buffer, int length) {
   const int fd = *static_cast<const int*>(context);
   for (;;) {
@@ -149,15 +120,12 @@ int KeepOpen(void*) { return 0; }
 // Streams the document through the validating parser. Returns the reason for
 // the first error, or nothing when the document is valid.
 std::optional<std::string> FirstProblem(const CompiledSchema& schema, const std::string& xmlPath) {
-  FirstError error;
-  FileDescriptor file(::open(xmlPath.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) {
-    char reason[256];
-    return "Cannot open file \"" + xmlPath + "\". " + strerror_r(errno, reason, sizeof reason);
-  }
+  XmlFirstError error;
+  const UniqueFd file(::open(xmlPath.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return CannotOpen(xmlPath, errno).what();
   std::unique_ptr<xmlSchemaValidCtxt, ValidCtxtFree> validator(xmlSchemaNewValidCtxt(schema.get()));
   if (!validator) throw std::bad_alloc();
-  xmlSchemaSetValidStructuredErrors(validator.get(), &FirstError::Collect, &error);
+  xmlSchemaSetValidStructuredErrors(validator.get(), &XmlFirstError::Collect, &error);
 
   int fd = file.get();
   // xmlSchemaValidateStream takes the buffer over and frees it.
@@ -169,8 +137,10 @@ std::optional<std::string> FirstProblem(const CompiledSchema& schema, const std:
     ScopedErrorHandler handler(error);
     result = xmlSchemaValidateStream(validator.get(), input, XML_CHAR_ENCODING_NONE, nullptr, nullptr);
   }
-  if (result != 0) error.Set("The document is not valid (code " + std::to_string(result) + ")");
-  return error.reason();
+  if (result != 0 && !error.set()) {
+    return "The document is not valid (code " + std::to_string(result) + ")";
+  }
+  return Reason(error);
 }
 
 }  // namespace

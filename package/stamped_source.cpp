@@ -18,15 +18,11 @@
 #include "package/source_document.h"
 #include "support/error.h"
 #include "support/files.h"
+#include "support/unique_fd.h"
 #include "support/xml_document.h"
-#include "support/xml_source_line.h"
 
 namespace orx {
 namespace {
-
-// The options every document of the program is parsed with (XmlDocument).
-constexpr int kParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS |
-                              XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
 
 
 int AppendToString(void* text, const char* data, int length) noexcept {
@@ -79,7 +75,7 @@ class Stamper {
         nullptr, nullptr, &NormalisedInput::Read, &NormalisedInput::Close, &input,
         XML_CHAR_ENCODING_NONE));
     if (!ctxt) throw std::bad_alloc();
-    xmlCtxtUseOptions(ctxt.get(), kParseOptions);
+    xmlCtxtUseOptions(ctxt.get(), kXmlParseOptions);
     ctxt->_private = this;
     ctxt->sax->startElementNs = &Stamper::StartElement;
     ctxt->sax->endElementNs = &Stamper::EndElement;
@@ -87,7 +83,9 @@ class Stamper {
     xmlParseDocument(ctxt.get());
 
     if (failure_) std::rethrow_exception(failure_);
-    if (!ctxt->wellFormed || root_ == nullptr) ThrowParseError(*ctxt, bytes);
+    if (!ctxt->wellFormed || root_ == nullptr) {
+      throw error_.ParseError(NormalisedInput::All(bytes), *ctxt);
+    }
     WriteRootChildren();
     out_.Write(rootEndTag_);
     out_.Write("\n");
@@ -131,13 +129,7 @@ class Stamper {
   }
 
   // The first error decides the message, as when a whole document is parsed.
-  static void ParseError(void* ctx, xmlErrorPtr error) {
-    Stamper& self = Of(ctx);
-    if (self.errorSet_ || error == nullptr || error->level < XML_ERR_ERROR) return;
-    self.errorSet_ = true;
-    self.errorMessage_ = error->message != nullptr ? error->message : "";
-    self.errorLine_ = error->line;
-  }
+  static void ParseError(void* ctx, xmlErrorPtr error) { Of(ctx).error_.Take(error); }
 
   // Nothing may unwind through the parser: a failure stops it and is thrown
   // again once it has returned.
@@ -241,19 +233,6 @@ class Stamper {
     }
   }
 
-  [[noreturn]] void ThrowParseError(const xmlParserCtxt& ctxt, std::string_view bytes) {
-    std::string reason = errorMessage_;
-    int line = errorLine_;
-    if (!errorSet_) {
-      reason = ctxt.lastError.message != nullptr ? ctxt.lastError.message
-                                                 : "The XML document could not be parsed";
-      line = ctxt.lastError.message != nullptr ? ctxt.lastError.line : 0;
-    }
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
-    throw Error(reason + "\r\nLine: " + std::to_string(line) + "\r\n" +
-                XmlSourceLine(NormalisedInput::All(bytes), line, 40));
-  }
-
   CrLfWriter& out_;
   std::string dateOfCreate_;
   std::string encoding_;
@@ -263,35 +242,8 @@ class Stamper {
   xmlNodePtr lastWritten_ = nullptr;
   std::string rootEndTag_;
   std::exception_ptr failure_;
-  bool errorSet_ = false;
-  std::string errorMessage_;
-  int errorLine_ = 0;
+  XmlFirstError error_;
 };
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
-
-[[noreturn]] void ThrowCannotCreate(const std::string& path, int code) {
-  char buffer[256];
-  const char* reason = strerror_r(code, buffer, sizeof buffer);
-  throw Error("Cannot create file \"" + path + "\". " + reason);
-}
 
 }  // namespace
 
@@ -302,14 +254,14 @@ void WriteStampedSource(std::string_view inputPath, const std::string& outputPat
   std::string folder = ExtractDir(outputPath);
   if (folder.empty()) folder = ".";
   TempFile temp(folder, "SourceConvert", ".tmp");
-  Descriptor file(::open(temp.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW));
-  if (file.get() < 0) ThrowCannotCreate(outputPath, errno);
+  UniqueFd file(::open(temp.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW));
+  if (!file.valid()) throw CannotCreate(outputPath, errno);
   {
     CrLfWriter out(file.get());
     Stamper(out, dateOfCreate).Run(bytes);
   }
   if (!file.Close()) throw Error("Stream write error");
-  if (::rename(temp.path().c_str(), outputPath.c_str()) != 0) ThrowCannotCreate(outputPath, errno);
+  if (::rename(temp.path().c_str(), outputPath.c_str()) != 0) throw CannotCreate(outputPath, errno);
   temp.Release();
 }
 

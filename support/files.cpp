@@ -22,6 +22,8 @@ std::string ErrnoText(int number) {
   return text ? text : "";
 }
 
+}  // namespace
+
 Error CannotOpen(std::string_view name, int number) {
   return Error("Cannot open file \"" + std::string(name) + "\". " + ErrnoText(number));
 }
@@ -30,6 +32,7 @@ Error CannotCreate(std::string_view name, int number) {
   return Error("Cannot create file \"" + std::string(name) + "\". " + ErrnoText(number));
 }
 
+namespace {
 
 // A FIFO without a peer must not hang the open, so files are opened
 // non-blocking and switched back to blocking I/O once open.
@@ -95,10 +98,8 @@ mode_t CurrentUmask() {
 bool WriteAll(int fd, std::string_view bytes) {
   while (!bytes.empty()) {
     const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;

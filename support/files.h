@@ -9,7 +9,14 @@
 #include <string_view>
 #include <vector>
 
+#include "support/error.h"
+
 namespace orx {
+
+// Error("Cannot open file \"<name>\". <reason>") and Error("Cannot create
+// file \"<name>\". <reason>"), the reason being the text of an errno value.
+Error CannotOpen(std::string_view name, int number);
+Error CannotCreate(std::string_view name, int number);
 
 inline constexpr std::uint32_t kAttrReadOnly = 0x01;
 inline constexpr std::uint32_t kAttrHidden = 0x02;

@@ -18,15 +18,7 @@
 namespace orx {
 namespace {
 
-// NOENT substitutes entities while parsing, where libxml2's amplification
-// limits apply; without it every later xmlNodeGetContent would expand them
-// unbounded. The refusing loader keeps NOENT from reading external entities.
-constexpr int kParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS |
-                              XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
-
 thread_local bool localLoadsAllowed = false;
-struct FirstError;
-thread_local FirstError* parseErrors = nullptr;
 xmlExternalEntityLoader defaultLoader = nullptr;
 
 bool IsNetworkUrl(const char* url) {
@@ -56,36 +48,10 @@ struct XmlCharDeleter {
   void operator()(xmlChar* text) const noexcept { xmlFree(text); }
 };
 
-struct FirstError {
-  bool set = false;
-  std::string message;
-  int line = 0;
-};
-
-// libxml2 may report follow-on errors after the first fatal one ("Extra
-// content", "Premature end"); the first is the one that names the fault.
-void KeepFirstError(void*, xmlErrorPtr error) {
-  FirstError* first = parseErrors;
-  if (first == nullptr || first->set || error == nullptr || error->level < XML_ERR_ERROR) return;
-  first->set = true;
-  first->message = error->message != nullptr ? error->message : "";
-  first->line = error->line;
-}
-
-std::string TrimLineEnd(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
-
-[[noreturn]] void ThrowParseError(std::string_view bytes, std::string reason, int line) {
-  char lineText[16];
-  std::snprintf(lineText, sizeof lineText, "%d", line);
-  std::string message = TrimLineEnd(std::move(reason));
-  message += "\r\nLine: ";
-  message += lineText;
-  message += "\r\n";
-  message += XmlSourceLine(bytes, line, 40);
-  throw Error(message);
+// The parser hands its error handler the parser context; the record it
+// fills hangs there.
+void KeepFirstParseError(void* ctxt, xmlErrorPtr error) {
+  if (void* first = static_cast<xmlParserCtxtPtr>(ctxt)->_private) XmlFirstError::Collect(first, error);
 }
 
 xmlNodePtr ElementChild(xmlNodePtr parent, int index) {
@@ -121,6 +87,30 @@ const xmlChar* NamespaceUri(xmlNodePtr node) { return node->ns != nullptr ? node
 // Encodings that libxml2 can read but that the serialised text must not use.
 
 }  // namespace
+
+Error XmlParseError(std::string_view source, std::string_view reason, int line) {
+  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.remove_suffix(1);
+  return Error(std::string(reason) + "\r\nLine: " + std::to_string(line) + "\r\n" +
+               XmlSourceLine(source, line, 40));
+}
+
+void XmlFirstError::Collect(void* self, xmlErrorPtr error) {
+  static_cast<XmlFirstError*>(self)->Take(error);
+}
+
+void XmlFirstError::Take(const xmlError* error) {
+  if (set_ || error == nullptr || error->level < XML_ERR_ERROR) return;
+  set_ = true;
+  message_ = error->message != nullptr ? error->message : "";
+  line_ = error->line;
+}
+
+Error XmlFirstError::ParseError(std::string_view source, const xmlParserCtxt& ctxt) const {
+  if (set_) return XmlParseError(source, message_, line_);
+  const xmlError& last = ctxt.lastError;
+  if (last.message != nullptr) return XmlParseError(source, last.message, last.line);
+  return XmlParseError(source, "The XML document could not be parsed", 0);
+}
 
 bool IsWideEncoding(std::string_view name) {
   static constexpr std::string_view kWide[] = {"UTF-16", "UTF16", "UTF-32", "UTF32",
@@ -274,29 +264,19 @@ XmlDocument XmlDocument::Parse(std::string_view bytes, std::string_view url) {
   std::unique_ptr<xmlParserCtxt, ParserCtxtDeleter> ctxt(xmlNewParserCtxt());
   if (!ctxt) throw std::bad_alloc();
   // The handler belongs to this parser context, so nothing reaches stderr
-  // and no thread-wide handler is touched; it finds its record through a
-  // thread-local pointer because libxml2 owns the context's userData.
-  FirstError first;
-  struct ErrorScope {
-    FirstError* previous;
-    explicit ErrorScope(FirstError* current) : previous(parseErrors) { parseErrors = current; }
-    ~ErrorScope() { parseErrors = previous; }
-  } scope(&first);
-  ctxt->sax->serror = KeepFirstError;
+  // and no thread-wide handler is touched.
+  XmlFirstError first;
+  ctxt->_private = &first;
+  ctxt->sax->serror = KeepFirstParseError;
   const std::string urlText(url);
   static const char kEmpty[] = "";
   xmlDocPtr doc = xmlCtxtReadMemory(ctxt.get(), bytes.empty() ? kEmpty : bytes.data(),
                                     static_cast<int>(bytes.size()),
                                     urlText.empty() ? nullptr : urlText.c_str(), nullptr,
-                                    kParseOptions);
+                                    kXmlParseOptions);
   XmlDocument result{doc};
-  if (doc == nullptr || !ctxt->wellFormed) {
-    if (first.set) ThrowParseError(bytes, first.message, first.line);
-    const xmlError& last = ctxt->lastError;
-    if (last.message != nullptr) ThrowParseError(bytes, last.message, last.line);
-    ThrowParseError(bytes, "The XML document could not be parsed", 0);
-  }
-  if (xmlDocGetRootElement(doc) == nullptr) ThrowParseError(bytes, "Document is empty", 1);
+  if (doc == nullptr || !ctxt->wellFormed) throw first.ParseError(bytes, *ctxt);
+  if (xmlDocGetRootElement(doc) == nullptr) throw XmlParseError(bytes, "Document is empty", 1);
   return result;
 }
 

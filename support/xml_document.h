@@ -4,7 +4,9 @@
 // entity, and keeps libxml2's entity-expansion limits. Call InitXmlLibrary()
 // once in the main thread before any other use (Parse and Create call it too;
 // repeated calls do nothing).
+#include <libxml/parser.h>
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 
 #include <cstdint>
 #include <memory>
@@ -12,9 +14,44 @@
 #include <string>
 #include <string_view>
 
+#include "support/error.h"
+
 namespace orx {
 
 void InitXmlLibrary();
+
+// The options every document of the program is parsed with. NOENT
+// substitutes entities while parsing, where libxml2's amplification limits
+// apply; without it every later xmlNodeGetContent would expand them
+// unbounded. The refusing loader keeps NOENT from reading external entities.
+inline constexpr int kXmlParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_PARSE_NOBLANKS |
+                                        XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+
+// Error("<reason>\r\nLine: <n>\r\n<first 40 characters of line n of source>"),
+// line ends at the end of reason dropped; source is the text the parser read.
+Error XmlParseError(std::string_view source, std::string_view reason, int line);
+
+// The first error a libxml2 parser or validator reports. libxml2 may report
+// follow-on errors after the first fatal one ("Extra content", "Premature
+// end"); the first is the one that names the fault. Warnings are passed over.
+class XmlFirstError {
+ public:
+  // A structured-error handler whose context is the XmlFirstError.
+  static void Collect(void* self, xmlErrorPtr error);
+  void Take(const xmlError* error);
+
+  bool set() const { return set_; }
+  const std::string& message() const { return message_; }
+  int line() const { return line_; }
+  // XmlParseError of the first error; when none was reported, of the
+  // parser's last one, else of a general reason on line 0.
+  Error ParseError(std::string_view source, const xmlParserCtxt& ctxt) const;
+
+ private:
+  bool set_ = false;
+  std::string message_;
+  int line_ = 0;
+};
 
 // A 16- or 32-bit encoding name (UTF-16, UCS-4, ...): such documents are
 // written back as UTF-8.
@@ -92,7 +129,6 @@ class XmlDocument {
   std::string Text() const;
   // Text() written to path (StringToFile).
   void SaveToFile(std::string_view path) const;
-
   xmlDocPtr get() const { return doc_.get(); }
 
  private:
