@@ -27,18 +27,6 @@ struct ZipDiscard {
 
 }  // namespace
 
-std::uint16_t DosTime(const LocalDateTime& time) {
-  if (time.year < 1980) return 0;
-  if (time.year > 2107) return static_cast<std::uint16_t>((23 << 11) | (59 << 5) | 29);
-  return static_cast<std::uint16_t>((time.hour << 11) | (time.minute << 5) | (time.second / 2));
-}
-
-std::uint16_t DosDate(const LocalDateTime& time) {
-  if (time.year < 1980) return static_cast<std::uint16_t>((1 << 5) | 1);
-  if (time.year > 2107) return static_cast<std::uint16_t>((127 << 9) | (12 << 5) | 31);
-  return static_cast<std::uint16_t>(((time.year - 1980) << 9) | (time.month << 5) | time.day);
-}
-
 namespace {
 
 void WriteArchive(const std::string& archivePath, const std::string& entryName,

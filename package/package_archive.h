@@ -9,11 +9,6 @@
 
 namespace orx {
 
-// The MS-DOS time and date words of a local time (years before 1980 give
-// 1980-01-01 00:00, after 2107 the end of 2107; seconds round down to even).
-std::uint16_t DosTime(const LocalDateTime& time);
-std::uint16_t DosDate(const LocalDateTime& time);
-
 // Creates (or truncates) the archive at archivePath holding the one entry
 // entryName with content, modified at the given local time. The entry is
 // deflated at level 6 (general-purpose flags 0, version needed 20), or stored

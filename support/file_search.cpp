@@ -16,6 +16,7 @@
 #include <climits>
 #include <ctime>
 
+#include "support/clock.h"
 #include "support/files.h"
 #include "support/text.h"
 
@@ -38,17 +39,9 @@ std::u32string FoldedCodePoints(std::string_view utf8) {
 }
 
 std::int32_t DosDateTime(std::time_t time) {
-  std::tm local{};
-  if (!localtime_r(&time, &local)) return 0;
-  const int year = local.tm_year + 1900;
-  // The MS-DOS form covers 1980 to 2107.
-  if (year < 1980) return (1 << 5 | 1) << 16;
-  if (year > 2107) return static_cast<std::int32_t>(0xFF9FBF7Du);
-  const std::uint32_t date =
-      static_cast<std::uint32_t>((year - 1980) << 9 | (local.tm_mon + 1) << 5 | local.tm_mday);
-  const std::uint32_t clock =
-      static_cast<std::uint32_t>(local.tm_hour << 11 | local.tm_min << 5 | local.tm_sec / 2);
-  return static_cast<std::int32_t>(date << 16 | clock);
+  const LocalDateTime local = LocalTimeOf(time);
+  const std::uint32_t date = DosDate(local);
+  return static_cast<std::int32_t>(date << 16 | DosTime(local));
 }
 
 void Describe(DIR* dir, const char* name, TSearchRecW& rec) {
