@@ -340,8 +340,6 @@ std::string XmlDocument::Text() const {
   return text;
 }
 
-void XmlDocument::SaveToFile(std::string_view path) const { StringToFile(Text(), path); }
-
 // ---------------------------------------------------------------- conversions
 
 std::int64_t ToInteger(const std::optional<std::string>& value) {

@@ -127,8 +127,6 @@ class XmlDocument {
   // Serialised: declaration first, in the encoding it names (UTF-8 when the
   // document named none or a 16/32-bit one), every line ended by CR LF.
   std::string Text() const;
-  // Text() written to path (StringToFile).
-  void SaveToFile(std::string_view path) const;
   xmlDocPtr get() const { return doc_.get(); }
 
  private:

@@ -29,7 +29,6 @@ class TulFlags {
   TulFlags() = default;
   TulFlags(std::initializer_list<TulFlag> flags);
   bool Has(TulFlag flag) const { return (bits_ & Bit(flag)) != 0; }
-  bool operator==(const TulFlags&) const = default;
 
  private:
   static std::uint8_t Bit(TulFlag flag) { return std::uint8_t(1u << unsigned(flag)); }
@@ -46,9 +45,7 @@ class TSelectDirDialog final : public FolderPicker {
   bool Execute() override;
   std::string Directory() const override { return directory_; }
 
-  const std::string& Caption() const { return caption_; }
   void SetCaption(std::string caption) { caption_ = std::move(caption); }
-  TulFlags ulFlags() const { return flags_; }
   void SetUlFlags(TulFlags flags) { flags_ = flags; }
 
  private:
