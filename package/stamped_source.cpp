@@ -18,7 +18,6 @@
 #include "package/source_document.h"
 #include "support/error.h"
 #include "support/files.h"
-#include "support/unique_fd.h"
 #include "support/xml_document.h"
 
 namespace orx {
@@ -254,13 +253,11 @@ void WriteStampedSource(std::string_view inputPath, const std::string& outputPat
   std::string folder = ExtractDir(outputPath);
   if (folder.empty()) folder = ".";
   TempFile temp(folder, "SourceConvert", ".tmp");
-  UniqueFd file(::open(temp.path().c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW));
-  if (!file.valid()) throw CannotCreate(outputPath, errno);
   {
-    CrLfWriter out(file.get());
+    CrLfWriter out(temp.fd());
     Stamper(out, dateOfCreate).Run(bytes);
   }
-  if (!file.Close()) throw Error("Stream write error");
+  if (!temp.Close()) throw Error("Stream write error");
   if (::rename(temp.path().c_str(), outputPath.c_str()) != 0) throw CannotCreate(outputPath, errno);
   temp.Release();
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "support/error.h"
+#include "support/unique_fd.h"
 
 namespace orx {
 
@@ -80,8 +81,9 @@ std::string FileToString(std::string_view fileName);
 void StringToFile(std::string_view bytes, std::string_view fileName);
 
 // A uniquely named file, created exclusively (O_EXCL, O_NOFOLLOW, mode 0600)
-// in folder with the given prefix and suffix; removed by the destructor unless
-// Release() was called. Throws Error when it cannot be created.
+// in folder with the given prefix and suffix and held open for reading and
+// writing; removed by the destructor unless Release() was called. Throws
+// Error when it cannot be created.
 class TempFile {
  public:
   TempFile(std::string_view folder, std::string_view prefix, std::string_view suffix);
@@ -90,6 +92,11 @@ class TempFile {
   TempFile& operator=(const TempFile&) = delete;
 
   const std::string& path() const { return path_; }
+  // The descriptor it was created with, -1 once closed: writing through it
+  // leaves no window in which another file could take the name's place.
+  int fd() const { return file_.get(); }
+  // Closes the descriptor; false when close() reports a delayed write error.
+  bool Close() noexcept { return file_.Close(); }
   // Removes the file now (idempotent).
   void Remove() noexcept;
   // The file is kept; the caller owns it.
@@ -97,6 +104,7 @@ class TempFile {
 
  private:
   std::string path_;
+  UniqueFd file_;
   bool owned_ = true;
 };
 

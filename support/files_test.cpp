@@ -228,11 +228,13 @@ TEST(TempFile, ExclusiveUniqueAndRemovedUnlessReleased) {
     struct stat info {};
     ASSERT_EQ(::lstat(a.path().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
+    ASSERT_TRUE(WriteAll(b.fd(), "kept") && b.Close());
     kept = b.Release();
   }
   std::vector<std::string> left;
   for (const auto& entry : fs::directory_iterator(dir.path())) left.push_back(entry.path());
   EXPECT_EQ(left, std::vector<std::string>{kept});
+  EXPECT_EQ(FileToString(kept), "kept");
   EXPECT_THROW(TempFile(dir / "missing", "p", ""), Error);
 }
 
