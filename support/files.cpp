@@ -182,10 +182,10 @@ void StringToFile(std::string_view bytes, std::string_view fileName) {
   if (!WriteAll(file.get(), bytes) || !file.Close()) throw Error("Stream write error");
 }
 
-TempFile::TempFile(std::string_view folder, std::string_view prefix, std::string_view suffix)
-    : file_(CreateExclusive(folder, prefix, suffix, path_)) {
-  // A negative "descriptor" is the errno of the failed creation.
-  if (!file_.valid()) throw CannotCreate(path_, -file_.get());
+TempFile::TempFile(std::string_view folder, std::string_view prefix, std::string_view suffix) {
+  const int fd = CreateExclusive(folder, prefix, suffix, path_);
+  if (fd < 0) throw CannotCreate(path_, -fd);
+  file_ = UniqueFd(fd);
 }
 
 TempFile::~TempFile() { Remove(); }

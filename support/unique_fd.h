@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <string_view>
+#include <utility>
 
 namespace orx {
 
@@ -12,6 +13,14 @@ class UniqueFd {
   ~UniqueFd() { Close(); }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) {
+      Close();
+      fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+  }
 
   int get() const noexcept { return fd_; }
   bool valid() const noexcept { return fd_ >= 0; }

@@ -267,13 +267,6 @@ std::string ScriptJson(const HttpsTestScript& script) {
   return out + "}";
 }
 
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 }  // namespace
 
 TestPki::TestPki() {
@@ -383,17 +376,12 @@ HttpsTestServer::HttpsTestServer(Options options)
   for (auto& a : argvStore) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  Fd readEnd;
-  Fd writeEnd;
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  readEnd.fd = fds[0];
-  writeEnd.fd = fds[1];
+  Pipe portLine;
 
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, writeEnd.fd, 1);
+  posix_spawn_file_actions_adddup2(&actions, portLine.end[1].get(), 1);
   posix_spawn_file_actions_addopen(&actions, 2, logFile_.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   pid_t pid = 0;
@@ -401,18 +389,17 @@ HttpsTestServer::HttpsTestServer(Options options)
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error(std::string("cannot start ") + ORX_PYTHON);
   pid_ = pid;
-  ::close(writeEnd.fd);
-  writeEnd.fd = -1;
+  portLine.end[1].Close();
 
   std::string line;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (line.find('\n') == std::string::npos) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
         deadline - std::chrono::steady_clock::now());
-    pollfd pfd{readEnd.fd, POLLIN, 0};
+    pollfd pfd{portLine.end[0].get(), POLLIN, 0};
     if (left.count() <= 0 || ::poll(&pfd, 1, static_cast<int>(left.count())) <= 0) break;
     char buffer[64];
-    const ssize_t n = ::read(readEnd.fd, buffer, sizeof buffer);
+    const ssize_t n = ::read(portLine.end[0].get(), buffer, sizeof buffer);
     if (n <= 0) break;
     line.append(buffer, static_cast<std::size_t>(n));
   }

@@ -72,24 +72,12 @@ std::string BinaryDir() {
   return std::filesystem::current_path().string();
 }
 
-namespace {
-
-struct Pipe {
-  int fds[2] = {-1, -1};
-  Pipe() {
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  }
-  ~Pipe() {
-    for (int fd : fds)
-      if (fd >= 0) ::close(fd);
-  }
-  void CloseEnd(int i) {
-    if (fds[i] >= 0) ::close(fds[i]);
-    fds[i] = -1;
-  }
-};
-
-}  // namespace
+Pipe::Pipe() {
+  int fds[2];
+  if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
+  end[0] = UniqueFd(fds[0]);
+  end[1] = UniqueFd(fds[1]);
+}
 
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
                          const std::vector<std::string>& environment, int timeoutSeconds) {
@@ -98,8 +86,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out.fds[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err.fds[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, out.end[1].get(), 1);
+  posix_spawn_file_actions_adddup2(&actions, err.end[1].get(), 2);
 
   std::vector<std::string> argvStore{program};
   argvStore.insert(argvStore.end(), arguments.begin(), arguments.end());
@@ -122,12 +110,12 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("cannot start " + program);
-  out.CloseEnd(1);
-  err.CloseEnd(1);
+  out.end[1].Close();
+  err.end[1].Close();
 
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
-  pollfd fds[2] = {{out.fds[0], POLLIN, 0}, {err.fds[0], POLLIN, 0}};
+  pollfd fds[2] = {{out.end[0].get(), POLLIN, 0}, {err.end[0].get(), POLLIN, 0}};
   std::string* sinks[2] = {&result.standardOutput, &result.standardError};
   int open = 2;
   while (open > 0 && std::chrono::steady_clock::now() < deadline) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/event_log.h"
+#include "support/unique_fd.h"
 
 namespace orx::testing {
 
@@ -46,6 +47,12 @@ class ScopedEnv {
 
 std::string SourceDir();  // the project's source folder
 std::string BinaryDir();  // the build folder
+
+// A close-on-exec pipe for a child's output: end[0] reads, end[1] writes.
+struct Pipe {
+  Pipe();
+  UniqueFd end[2];
+};
 
 struct ProcessResult {
   int exitStatus = -1;
