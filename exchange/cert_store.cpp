@@ -47,8 +47,7 @@ std::string HomeFolder() {
 std::u16string Folded(std::string_view utf8) { return FoldCase(Utf8ToUtf16(utf8)); }
 
 bool IsStoreFile(const std::filesystem::path& path, bool& pkcs12) {
-  std::string ext = path.extension().string();
-  for (auto& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string ext = FoldCase(path.extension().string());
   pkcs12 = ext == ".p12" || ext == ".pfx";
   return pkcs12 || ext == ".pem";
 }
