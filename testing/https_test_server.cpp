@@ -1,5 +1,4 @@
 #include "testing/https_test_server.h"
-#include "support/text.h"
 
 #include <fcntl.h>
 #include <openssl/evp.h>
@@ -15,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "testing/json_reader.h"
 
 extern char** environ;
 
@@ -69,145 +70,45 @@ bool IsIpAddress(std::string_view name) {
   return !name.empty() && name.find_first_not_of("0123456789.") == std::string_view::npos;
 }
 
-// Reader for the record lines the server writes (json.dumps, ASCII only).
-class RecordParser {
- public:
-  explicit RecordParser(std::string_view text) : text_(text) {}
+std::string Base64Decode(const std::string& text) {
+  if (text.empty()) return {};
+  std::string out(text.size() / 4 * 3, '\0');
+  const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
+                                reinterpret_cast<const unsigned char*>(text.data()),
+                                static_cast<int>(text.size()));
+  if (n < 0) throw std::runtime_error("bad base64 in a request record: " + text);
+  std::size_t padding = 0;
+  for (auto it = text.rbegin(); it != text.rend() && *it == '='; ++it) ++padding;
+  out.resize(static_cast<std::size_t>(n) - padding);
+  return out;
+}
 
-  RecordedRequest Parse() {
-    RecordedRequest request;
-    Expect('{');
-    if (Peek() == '}') return ++pos_, request;
-    for (;;) {
-      const std::string key = String();
-      Expect(':');
-      if (key == "method") {
-        request.method = String();
-      } else if (key == "path") {
-        request.target = String();
-      } else if (key == "body_base64") {
-        request.body = Base64Decode(String());
-      } else if (key == "client_cert_subject") {
-        if (Peek() == 'n') {
-          Literal("null");
-        } else {
-          request.clientCertSubject = String();
-        }
-      } else if (key == "headers") {
-        Expect('[');
-        if (Peek() == ']') {
-          ++pos_;
-        } else {
-          for (;;) {
-            Expect('[');
-            std::string name = String();
-            Expect(',');
-            std::string value = String();
-            Expect(']');
-            request.headers.emplace_back(std::move(name), std::move(value));
-            if (Next() == ']') break;
-            --pos_;
-            Expect(',');
-          }
-        }
-      } else {
-        String();  // "body": the same bytes as body_base64
-      }
-      const char c = Next();
-      if (c == '}') break;
-      if (c != ',') Fail();
+// One record line the server writes (json.dumps, ASCII only).
+RecordedRequest ParseRecord(std::string_view line) {
+  JsonReader json(line);
+  RecordedRequest request;
+  json.Object([&](const std::string& key) {
+    if (key == "method") {
+      request.method = json.String();
+    } else if (key == "path") {
+      request.target = json.String();
+    } else if (key == "body_base64") {
+      request.body = Base64Decode(json.String());
+    } else if (key == "client_cert_subject") {
+      if (!json.Literal("null")) request.clientCertSubject = json.String();
+    } else if (key == "headers") {
+      json.Array([&] {
+        std::vector<std::string> pair;
+        json.Array([&] { pair.push_back(json.String()); });
+        if (pair.size() != 2) throw std::runtime_error("bad header in: " + std::string(line));
+        request.headers.emplace_back(std::move(pair[0]), std::move(pair[1]));
+      });
+    } else {
+      json.SkipValue();  // "body": the same bytes as body_base64
     }
-    return request;
-  }
-
- private:
-  [[noreturn]] void Fail() const {
-    throw std::runtime_error("unreadable request record: " + std::string(text_));
-  }
-  void SkipBlanks() {
-    while (pos_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[pos_]))) ++pos_;
-  }
-  char Peek() {
-    SkipBlanks();
-    if (pos_ >= text_.size()) Fail();
-    return text_[pos_];
-  }
-  char Next() {
-    const char c = Peek();
-    ++pos_;
-    return c;
-  }
-  void Expect(char c) {
-    if (Next() != c) Fail();
-  }
-  void Literal(std::string_view word) {
-    SkipBlanks();
-    if (text_.substr(pos_, word.size()) != word) Fail();
-    pos_ += word.size();
-  }
-  unsigned Hex4() {
-    if (pos_ + 4 > text_.size()) Fail();
-    unsigned value = 0;
-    for (int i = 0; i < 4; ++i) {
-      const char c = text_[pos_++];
-      value <<= 4;
-      if (c >= '0' && c <= '9') value |= static_cast<unsigned>(c - '0');
-      else if (c >= 'a' && c <= 'f') value |= static_cast<unsigned>(c - 'a' + 10);
-      else if (c >= 'A' && c <= 'F') value |= static_cast<unsigned>(c - 'A' + 10);
-      else Fail();
-    }
-    return value;
-  }
-  // Strings come back as UTF-8.
-  std::string String() {
-    Expect('"');
-    std::string out;
-    while (pos_ < text_.size()) {
-      const char c = text_[pos_++];
-      if (c == '"') return out;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (pos_ >= text_.size()) Fail();
-      const char e = text_[pos_++];
-      switch (e) {
-        case 'n': out += '\n'; break;
-        case 'r': out += '\r'; break;
-        case 't': out += '\t'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
-        case 'u': {
-          char32_t code = Hex4();
-          if (code >= 0xD800 && code < 0xDC00 && text_.substr(pos_, 2) == "\\u") {
-            pos_ += 2;
-            const char32_t low = Hex4();
-            code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-          }
-          AppendUtf8(out, code);
-          break;
-        }
-        default: out += e;
-      }
-    }
-    Fail();
-  }
-  std::string Base64Decode(const std::string& text) {
-    if (text.empty()) return {};
-    std::string out(text.size() / 4 * 3, '\0');
-    const int n = EVP_DecodeBlock(reinterpret_cast<unsigned char*>(out.data()),
-                                  reinterpret_cast<const unsigned char*>(text.data()),
-                                  static_cast<int>(text.size()));
-    if (n < 0) Fail();
-    std::size_t padding = 0;
-    for (auto it = text.rbegin(); it != text.rend() && *it == '='; ++it) ++padding;
-    out.resize(static_cast<std::size_t>(n) - padding);
-    return out;
-  }
-
-  std::string_view text_;
-  std::size_t pos_ = 0;
-};
+  });
+  return request;
+}
 
 std::string Hex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -428,7 +329,7 @@ std::vector<RecordedRequest> HttpsTestServer::requests() const {
   std::istringstream lines(ReadFile(recordFile_));
   std::string line;
   while (std::getline(lines, line)) {
-    if (!line.empty()) result.push_back(RecordParser(line).Parse());
+    if (!line.empty()) result.push_back(ParseRecord(line));
   }
   return result;
 }
