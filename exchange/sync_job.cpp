@@ -123,8 +123,9 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
     const std::string xsd = ExpandEnvVars(xsdPath);
 
     LoadParamsFromICod(context, keyFile);
-    const std::string sourcePath = GetFullSourceName(context, xml);
-    if (!ValidateXmlBySchema(context, sourcePath, xsd)) return JobOutcome::Failed;
+    SourceLineMap lines;
+    const std::string sourcePath = GetFullSourceName(context, xml, &lines);
+    if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
 
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {
