@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "app/operator_tools.h"
 #include "app/startup.h"
 #include "support/clock.h"
 #include "support/event_log.h"
@@ -22,6 +23,10 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::puts(ORX_VERSION_TEXT);
     return kExitSuccess;
+  }
+  if (argc >= 2 && IsToolArgument(argv[1])) {
+    const SystemClock clock;
+    return RunOperatorTool(argc, argv, clock, stdout, stderr);
   }
 
   InitLibraries();
