@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "package/key_file.h"
 #include "package/package_inspection.h"
 #include "package/source_document.h"
+#include "support/error.h"
 #include "support/files.h"
 #include "support/kelma_win.h"
 #include "support/xml_document.h"
@@ -136,6 +138,11 @@ int RunInspect(int argc, const char* const* argv, const Clock& clock, const Outp
       InspectPackage(std::move(bytes), job.params.officeKey,
                      [&io](std::string_view name, const std::string& value) { io.Fact(name, value); });
   if (arguments.extractFolder) {
+    std::error_code failed;
+    std::filesystem::create_directories(*arguments.extractFolder, failed);
+    if (failed) {
+      throw Error("Cannot create folder \"" + *arguments.extractFolder + "\". " + failed.message());
+    }
     const std::string target = JoinPath(*arguments.extractFolder, "sync.xml");
     WriteFileAtomically(content, target);
     io.Fact("extracted", target);
