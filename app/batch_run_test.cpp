@@ -72,7 +72,9 @@ TEST(ProgramOptionsTest, VersionAndHelp) {
   const auto help = RunProcess(ORX_EXECUTABLE, {"--help"}, {"DISPLAY="});
   EXPECT_EQ(help.exitStatus, 0);
   EXPECT_NE(help.standardOutput.find("SERVER_ORX"), std::string::npos);
-  EXPECT_NE(help.standardOutput.find("HIDE"), std::string::npos);
+  for (const char* named : {"HIDE", "--check", "--inspect", "ORX_TRACE=1"}) {
+    EXPECT_NE(help.standardOutput.find(named), std::string::npos) << named;
+  }
 }
 
 TEST(BatchRunTest, FailedJobExitsOneWithoutDisplayAndEchoesItsLines) {
