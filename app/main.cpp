@@ -15,7 +15,7 @@
 
 int main(int argc, char** argv) {
   using namespace orx;
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+  if (argc == 2 && IsHelpOption(argv[1])) {
     std::fputs(UsageText().c_str(), stdout);
     return kExitSuccess;
   }
@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
     JobContext context{params, log, *events, clock, true, nullptr};
     return RunBatch(fields, parameterText, context);
   }
+  if (!WindowDisplayAvailable()) return ReportNoDisplay();
 #ifdef ORX_HAVE_WINDOW
   return RunWindow(argc, argv, fields, params, *events, clock);
 #else
