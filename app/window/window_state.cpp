@@ -3,10 +3,10 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
-#include <QStyle>
-#include <algorithm>
 #include <QSplitter>
+#include <QStyle>
 #include <QWidget>
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
