@@ -102,7 +102,9 @@ class TFormMain::JobScope {
     form_.buttonServer_->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
     qApp->installEventFilter(&form_);
-    // Shows the disabled buttons and the busy cursor before the job blocks.
+    // The job's own first step, shown at once with the disabled buttons and
+    // the busy cursor before the job blocks.
+    form_.log_.Clear();
     QCoreApplication::processEvents();
   }
   ~JobScope() {

@@ -222,6 +222,13 @@ class FormMainTest : public QObject {
              (std::vector<std::string>{"/usr/bin", "/home/op/.local/share/convertor-orx/schemas",
                                        "/etc/convertor-orx/schemas",
                                        "/usr/share/convertor-orx/schemas"}));
+
+    // Nor does the window's state file land under the current folder.
+    const testing::ScopedEnv appData("APPDATA", nullptr);
+    const testing::ScopedEnv configHome("XDG_CONFIG_HOME", "relative/config");
+    const testing::ScopedEnv home("HOME", nullptr);
+    const std::string stateFile = WindowStateFilePath();
+    QVERIFY2(stateFile.empty() || stateFile.starts_with('/'), stateFile.c_str());
   }
 
   void wheelOverKindListNeedsFocus() {
