@@ -97,13 +97,6 @@ std::string FindSchema(const SearchPlaces& places, std::string_view schemaName) 
                                       : JoinPath(places.schemaFolders.front(), schemaName);
 }
 
-std::string ProgramFolder() {
-  std::error_code error;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return {};
-  return ExtractDir(exe.string());
-}
-
 std::string WindowStateFilePath() {
   constexpr std::string_view kFileName = "ConvertorOrx.xml";
   std::string folder = EnvFolder("APPDATA");

@@ -59,9 +59,6 @@ std::optional<std::string> FindKeyFileIn(const SearchPlaces& places, std::string
 // names where it was expected.
 std::string FindSchema(const SearchPlaces& places, std::string_view schemaName);
 
-// The folder of the running program, without a trailing "/" ("" for "/").
-std::string ProgramFolder();
-
 // Where the window keeps its geometry: $APPDATA/ConvertorOrx.xml when APPDATA
 // is set, else ${XDG_CONFIG_HOME:-$HOME/.config}/ConvertorOrx.xml. Relative
 // values are passed over; with HOME unset the user database names the home.
