@@ -358,6 +358,15 @@ void TFormMain::setVisible(bool visible) {
   QWidget::setVisible(visible);
 }
 
+void TFormMain::moveEvent(QMoveEvent* event) {
+  // A window manager may draw a maximised window with thinner borders; the
+  // saved corner of a maximised window is worked out with the normal ones.
+  if (windowState() == Qt::WindowNoState && isVisible()) {
+    setProperty(kNormalFrameOffsetProperty, geometry().topLeft() - pos());
+  }
+  QWidget::moveEvent(event);
+}
+
 void TFormMain::hideEvent(QHideEvent* event) {
   if (!event->spontaneous() && !services_.stateFilePath.empty()) {
     try {

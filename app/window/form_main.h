@@ -62,6 +62,7 @@ class TFormMain : public QWidget {
 
   void setVisible(bool visible) override;
   void hideEvent(QHideEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 

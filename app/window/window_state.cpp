@@ -267,8 +267,10 @@ void StoreComponentState(QWidget* component, XmlNode& parentEntry, bool withCont
       if (maximized && restored.size() == 2 && restored[0].toRect() == normal) {
         geometry = restored[1].toRect();
       } else if (maximized && normal.isValid()) {
+        const QVariant normalOffset = component->property(kNormalFrameOffsetProperty);
         geometry = normal;
-        geometry.moveTopLeft(geometry.topLeft() - frameOffset);
+        geometry.moveTopLeft(geometry.topLeft() -
+                             (normalOffset.isValid() ? normalOffset.toPoint() : frameOffset));
       } else {
         geometry.moveTopLeft(geometry.topLeft() - frameOffset);
       }

@@ -25,6 +25,10 @@ class QWidget;
 
 namespace orx {
 
+// A window's dynamic property (QPoint): the offset of its inner area from its
+// frame's corner while it was last shown neither maximised nor full screen.
+inline constexpr const char* kNormalFrameOffsetProperty = "orxNormalFrameOffset";
+
 // Applies the first entry named like form. A missing, unreadable or broken
 // file, a broken entry and an unusable or zero value are passed over
 // silently. Never throws. Call it before the window is first shown: only
