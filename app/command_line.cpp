@@ -31,6 +31,8 @@ std::string ParameterTextFromArguments(int argc, const char* const* argv) {
   return text;
 }
 
+bool IsHelpOption(std::string_view argument) { return argument == "--help" || argument == "-h"; }
+
 CommandLineFields SplitParameterText(std::string_view parameterText) {
   const std::u16string text = Utf8ToUtf16(parameterText);
   CommandLineFields fields;

@@ -19,6 +19,9 @@ struct CommandLineFields {
 // The arguments after the program name joined by single blanks (UTF-8).
 std::string ParameterTextFromArguments(int argc, const char* const* argv);
 
+// "--help" or its short form "-h".
+bool IsHelpOption(std::string_view argument);
+
 // Splits at commas (runs of commas count as one), then trims each field: the
 // ordinary trim (code <= 32), then quotes, apostrophes and blanks at both ends.
 CommandLineFields SplitParameterText(std::string_view parameterText);

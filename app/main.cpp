@@ -14,7 +14,7 @@
 
 int main(int argc, char** argv) {
   using namespace orx;
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+  if (argc == 2 && IsHelpOption(argv[1])) {
     std::fputs(UsageText().c_str(), stdout);
     return kExitSuccess;
   }
@@ -41,5 +41,6 @@ int main(int argc, char** argv) {
     JobContext context{params, log, *events, clock, true, nullptr};
     return RunBatch(fields, parameterText, context);
   }
+  if (!WindowDisplayAvailable()) return ReportNoDisplay();
   return RunWindowModule({&argc, argv, &fields, &params, events.get(), &clock});
 }

@@ -95,6 +95,7 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
 JobOutcome RunDialogue(JobContext& context, const std::string& identification,
                        const std::string& sourcePath) {
   auto connection = std::make_unique<THttpsConnection>();
+  connection->BlockingCalls = context.blockingCalls;
   JobOutcome outcome = JobOutcome::Failed;
   std::exception_ptr failure;
   try {
