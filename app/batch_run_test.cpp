@@ -4,12 +4,14 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <future>
 #include <ostream>
 
 #include "package/cipher.h"
 #include "testing/event_log_reader.h"
 #include "testing/https_test_server.h"
 #include "testing/test_support.h"
+#include "testing/zip_reader.h"
 
 namespace orx {
 namespace {
@@ -198,6 +200,78 @@ TEST(BatchPackageRunTest, WritesThePackageFileAndExitsZero) {
     ++packages;
   }
   EXPECT_EQ(packages, 1);
+}
+
+// A certificate file of many certificates numbered RU-FA-<series>nnnnnn,
+// large enough that two jobs started together overlap; with a stray element
+// at the end it fails the schema.
+std::string ManyCertificates(char series, bool valid) {
+  const std::string example = ::orx::testing::ReadFile(orx::testing::SourceDir() +
+                                                       "/examples/certificates.xml");
+  const auto begin = example.find("  <certificate ");
+  const auto end = example.find("</certificate>", begin) + std::string_view("</certificate>\n").size();
+  const std::string one = example.substr(begin, end - begin);
+  const auto number = one.find("RU-FA-") + 6;
+  std::string xml = example.substr(0, begin);
+  for (int i = 0; i < 300; ++i) {
+    std::string certificate = one;
+    certificate.replace(number, 7, series + std::to_string(100000 + i));
+    xml += certificate;
+  }
+  return xml + (valid ? "" : "  <bogus/>\n") + "</dataPacket>\n";
+}
+
+// The one entry of the package file in folder, deciphered with the office key
+// of examples/FA_007_01_i.cod; empty when there is no package file.
+std::string PackedDocument(const std::filesystem::path& folder) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::string bytes = ::orx::testing::ReadFile(entry.path());
+    DecryptCodStream(bytes, "5B0E7D21C94A3F68E1D07B92A4C65F3E");
+    return ::orx::testing::ReadSingleEntryZip(bytes).content;
+  }
+  return {};
+}
+
+// Jobs of one user at the same time (same TMPDIR) each pack exactly their
+// own input: a package never holds the other job's certificates, and a
+// document that failed its schema check never reaches a package.
+TEST(BatchPackageRunTest, ConcurrentJobsPackOnlyTheirOwnInput) {
+  ScratchDir dir;
+  const std::string examples = orx::testing::SourceDir() + "/examples/";
+  const std::string inputs[] = {dir.Write("a.xml", ManyCertificates('1', true)),
+                                dir.Write("b.xml", ManyCertificates('2', true)),
+                                dir.Write("c.xml", ManyCertificates('2', false))};
+  const auto run = [&](const std::string& xml, const std::string& out) {
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directory(out);
+    return RunProcess(ORX_EXECUTABLE,
+                      {xml + "," + out + "," + examples + "FA_007_01_i.cod," + examples + "FA.xsd,HIDE"},
+                      {"ORX_EVENT_LOG=" + (dir / "events.jsonl"), "DISPLAY=", "WAYLAND_DISPLAY=",
+                       "TMPDIR=" + dir.path().string()});
+  };
+  for (int round = 0; round < 6; ++round) {
+    const bool secondValid = round % 2 == 0;
+    auto first = std::async(std::launch::async, run, inputs[0], dir / "out1");
+    auto second = std::async(std::launch::async, run, inputs[secondValid ? 1 : 2], dir / "out2");
+    const auto firstResult = first.get();
+    const auto secondResult = second.get();
+    EXPECT_EQ(firstResult.exitStatus, 0) << round << firstResult.standardError;
+    EXPECT_EQ(secondResult.exitStatus, secondValid ? 0 : 1) << round << secondResult.standardError;
+    const std::string packed = PackedDocument(dir / "out1");
+    EXPECT_NE(packed.find("RU-FA-1100299"), std::string::npos) << round;
+    EXPECT_EQ(packed.find("RU-FA-2"), std::string::npos) << round;
+    const std::string other = PackedDocument(dir / "out2");
+    EXPECT_EQ(other.empty(), !secondValid) << round;
+    if (secondValid) {
+      EXPECT_NE(other.find("RU-FA-2100299"), std::string::npos) << round;
+      EXPECT_EQ(other.find("RU-FA-1"), std::string::npos) << round;
+    }
+  }
+  // Each job's own folder went with it; the last source document stays.
+  const auto temp = dir.path() / ("convertor-orx-" + std::to_string(getuid()));
+  for (const auto& entry : std::filesystem::directory_iterator(temp)) {
+    EXPECT_EQ(entry.path().filename(), "SourceConvert.xml");
+  }
 }
 
 }  // namespace

@@ -123,7 +123,8 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
     const std::string xsd = ExpandEnvVars(xsdPath);
 
     LoadParamsFromICod(context, keyFile);
-    const std::string sourcePath = GetFullSourceName(context, xml);
+    JobFolder folder;
+    const std::string sourcePath = GetFullSourceName(context, folder, xml);
     if (!ValidateXmlBySchema(context, sourcePath, xsd)) return JobOutcome::Failed;
 
     return RunDialogue(context, Identification(context.params), sourcePath);

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "package/job_context.h"
+#include "support/job_folder.h"
 
 namespace orx {
 
@@ -19,15 +20,17 @@ inline constexpr std::string_view kProgramFullVersion = "4.1.1.1";
 // ProgramFullVersion and DateOfCreate (dd.mm.yyyy from context.clock),
 // declares CertNamespaceUri as the default namespace first in the root's
 // start tag, and writes the serialised text (CR LF line ends, the encoding
-// the input declared) to SourceConvert.xml in the temporary folder.
+// the input declared) to SourceConvert.xml in the job's folder, which is
+// made here when the job has none yet. When the job ends the file is left
+// as SourceConvert.xml in the private temporary folder.
 //
-// Returns that file's path. Any failure is recorded under context.params.
-// kindTitle as "TFormMain.GetFullSourceName" and then thrown again as Error
-// with the same message.
+// Returns that file's path. Any failure (the job's folder included) is
+// recorded under context.params.kindTitle as "TFormMain.GetFullSourceName"
+// and then thrown again as Error with the same message.
 //
 // The root element need not be called "dataPacket": whatever it is called, it
 // gets the declaration, and the schema check then reports the undeclared root.
-std::string GetFullSourceName(JobContext& context, std::string_view xmlPath);
+std::string GetFullSourceName(JobContext& context, JobFolder& folder, std::string_view xmlPath);
 
 // The bytes of the file at sourcePath with the first occurrence of
 // xmlns="<CertNamespaceUri>" cut out (the blank before it stays). A file
