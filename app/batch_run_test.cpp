@@ -1,6 +1,7 @@
 // Runs the built program the way a script would and reads what it recorded.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -273,6 +274,63 @@ TEST(BatchPackageRunTest, ConcurrentJobsPackOnlyTheirOwnInput) {
     EXPECT_EQ(entry.path().filename(), "SourceConvert.xml");
   }
 }
+
+struct StderrCase {
+  const char* what;
+  std::string certificates;  // the certificate file; examples/certificates.xml when empty
+  std::string keyText;       // enciphered into the key file; the example key file when empty
+  std::vector<std::string> runner;  // runs the program under this command
+  std::string standardError;
+};
+
+void PrintTo(const StderrCase& c, std::ostream* out) { *out << c.what; }
+
+class BatchStderrTest : public ::testing::TestWithParam<StderrCase> {};
+
+// A failing job puts exactly its log-pane lines on standard error: no library
+// diagnostics, control characters escaped, one line per pane line. The event
+// log is a FIFO nobody reads, which must not hold the job up.
+TEST_P(BatchStderrTest, OnlyTheLogPaneLinesEscaped) {
+  const StderrCase& c = GetParam();
+  ScratchDir dir;
+  const std::string examples = orx::testing::SourceDir() + "/examples/";
+  const std::string xml = c.certificates.empty() ? examples + "certificates.xml"
+                                                 : dir.Write("certificates.xml", c.certificates);
+  std::string key = examples + "FA_007_01_i.cod";
+  if (!c.keyText.empty()) {
+    std::string enciphered = c.keyText;
+    EncryptCodStream(enciphered, "");
+    key = dir.Write("i.cod", enciphered);
+  }
+  ASSERT_EQ(::mkfifo((dir / "events").c_str(), 0600), 0);
+  std::vector<std::string> arguments(c.runner.begin(), c.runner.end());
+  arguments.push_back(ORX_EXECUTABLE);
+  arguments.push_back(xml + "," + dir.path().string() + "," + key + "," + examples + "FA.xsd,HIDE");
+  const std::string program = arguments.front();
+  arguments.erase(arguments.begin());
+  const auto result =
+      RunProcess(program, arguments,
+                 {"ORX_EVENT_LOG=" + (dir / "events"), "DISPLAY=", "WAYLAND_DISPLAY=",
+                  "TMPDIR=" + dir.path().string()});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.standardError, c.standardError);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, BatchStderrTest,
+    ::testing::Values(
+        StderrCase{"byte the declared encoding lacks",
+                   "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<dataPacket><c>\x98</c></dataPacket>\n",
+                   "", {"/usr/bin/env"},
+                   "ошибка: input conversion failed due to input error, bytes 0x98 0x3C 0x2F 0x63\n"
+                   "Line: 2\n<dataPacket><c>\xEF\xBF\xBD</c></dataPacket>\n"},
+        // The temporary copy outgrows the limit part-way, as on a full disk.
+        StderrCase{"file-size limit while stamping", ManyCertificates('1', true), "",
+                   {"/usr/bin/prlimit", "--fsize=65536"}, "ошибка: Stream write error\n"},
+        StderrCase{"garbage from a wrong key file", "", "\x1B]0;title\x07\x1B[2J\x9B\xC2\x9B ok", {"/usr/bin/env"},
+                   "ошибка: Start tag expected, '<' not found\nLine: 1\n"
+                   "\\x1B]0;title\\x07\\x1B[2J\xEF\xBF\xBD\\xC2\\x9B ok\n"}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 }  // namespace
 }  // namespace orx

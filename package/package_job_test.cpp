@@ -201,6 +201,10 @@ TEST_F(PackageJobTest, FolderPickerAnswers) {
 // Root may write anywhere, so the job runs in a child under another user.
 TEST_F(PackageJobTest, FailedWriteKeepsTheEarlierPackageFile) {
   const std::string earlier = dir_.Write("out/" + std::string(kPackageName), "earlier");
+  // The checkout may be private to its owner (a clone in /root): the child
+  // reads its inputs from the scratch folder instead.
+  xml_ = dir_.Write("certificates.xml", ReadFile(xml_));
+  xsd_ = dir_.Write("FA.xsd", ReadFile(xsd_));
   fs::permissions(out_, fs::perms(0555));
   fs::permissions(tmp_, fs::perms(01777));
   const pid_t child = fork();

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +11,10 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "support/error.h"
+#include "support/job_folder.h"
 #include "testing/test_support.h"
 
 namespace orx {
@@ -312,6 +315,51 @@ TEST(WriteFileAtomically, FollowsOnlyTheUsersOwnLinks) {
                 std::to_string(geteuid() + 1) + ") is not followed: \"" + dir / "planted.cod" + "\"");
   EXPECT_TRUE(fs::is_symlink(dir.path() / "planted.cod"));
   EXPECT_EQ(ReadFile(real), "chained.xml");
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A job's folder is private to it; when the job ends only its kept files stay.
+// A job killed part-way leaves its folder, which the next job removes; a
+// living job's folder is never touched.
+TEST(JobFolder, KilledJobsFoldersGoLiveOnesStay) {
+  ScratchDir base;
+  ScopedEnv tmpdir("TMPDIR", base.path().c_str());
+  const std::string temp = PrivateTempDir();
+  const pid_t killed = ::fork();
+  ASSERT_GE(killed, 0);
+  if (killed == 0) {
+    JobFolder folder;
+    StringToFile("partial", folder.Path() + "orx000000.zip");
+    ::_exit(0);  // no destructor runs, as when the job is killed
+  }
+  ::waitpid(killed, nullptr, 0);
+  ASSERT_EQ(Names(temp).size(), 1u);
+
+  std::optional<JobFolder> live(std::in_place);
+  const std::string livePath = live->Path();
+  StringToFile("scratch", livePath + "orx111111.zip");
+  StringToFile("kept", livePath + "SourceConvert.xml");
+  live->Keep("SourceConvert.xml");
+  EXPECT_EQ(fs::status(livePath).permissions(), fs::perms::owner_all);
+  {
+    JobFolder next;
+    const std::string own = next.Path();
+    std::vector<std::string> expected = {ExtractDir(livePath).substr(temp.size()),
+                                         ExtractDir(own).substr(temp.size())};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(temp), expected);
+    EXPECT_EQ(Names(livePath), (std::vector<std::string>{"SourceConvert.xml", "orx111111.zip"}));
+  }
+  EXPECT_EQ(Names(temp), std::vector<std::string>{ExtractDir(livePath).substr(temp.size())});
+  live.reset();
+  EXPECT_EQ(Names(temp), std::vector<std::string>{"SourceConvert.xml"});
+  EXPECT_EQ(ReadFile(temp + "SourceConvert.xml"), "kept");
 }
 
 }  // namespace
