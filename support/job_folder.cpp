@@ -67,8 +67,10 @@ const std::string& JobFolder::Path() {
   UniqueFd lock(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   const int opened = errno;
   const std::string named = JoinPath(parent_, staging.substr(parent_.size() + 1));
-  if (!lock.valid() || ::flock(lock.get(), LOCK_EX) != 0 ||
-      ::rename(staging.c_str(), named.c_str()) != 0) {
+  // Where the file system keeps no locks a sweep cannot take one either and
+  // passes the folder by, so the job goes on without.
+  if (lock.valid()) (void)::flock(lock.get(), LOCK_EX);
+  if (!lock.valid() || ::rename(staging.c_str(), named.c_str()) != 0) {
     const int number = lock.valid() ? errno : opened;
     ::rmdir(staging.c_str());
     ThrowCannotCreate(named, number);
