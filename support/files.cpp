@@ -11,6 +11,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "support/error.h"
 #include "support/unique_fd.h"
@@ -192,6 +194,13 @@ std::string PrivateTempDir() {
     throw refuse("has mode " + std::string(mode) + ", not 0700");
   }
   return dir + "/";
+}
+
+std::string ProgramFolder() {
+  std::error_code error;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  return ExtractDir(exe.string());
 }
 
 std::string GetTempDir() {
