@@ -126,7 +126,8 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
 
     LoadParamsFromICod(context, keyFile);
     SourceLineMap lines;
-    const std::string sourcePath = GetFullSourceName(context, xml, &lines);
+    JobFolder folder;
+    const std::string sourcePath = GetFullSourceName(context, folder, xml, &lines);
     if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
 
     return RunDialogue(context, Identification(context.params), sourcePath);

@@ -22,7 +22,7 @@ constexpr std::string_view kEntryName = "sync.xml";
 
 // The source document packed as the one entry of a ZIP archive and
 // enciphered with the office key (the fixed key text when it is empty). The
-// archive goes through a temporary file in tempDir that is gone when this
+// archive goes through a temporary file in tempDir (the job's folder) that is gone when this
 // returns, whether it returns or throws. Touches nothing shared: it runs
 // beside the schema check.
 std::string BuildPackage(const std::string& tempDir, const std::string& sourcePath,
@@ -53,10 +53,12 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     const std::string keyFile = ExpandEnvVars(keyFilePath);
 
     LoadParamsFromICod(context, keyFile);
+    // Everything the job writes before the package file stays in its own
+    // folder: jobs running at the same time never see each other's files.
+    JobFolder work;
     SourceLineMap lines;
-    const std::string sourcePath = GetFullSourceName(context, xml, &lines);
-    const std::string tempDir = GetTempDir();
-    if (tempDir.empty()) throw Error("No private temporary folder is available");
+    const std::string sourcePath = GetFullSourceName(context, work, xml, &lines);
+    const std::string& tempDir = work.Path();
 
     // Packing and enciphering read only the written source document, so they
     // run on a second core while the schema check reads it too. Leaving this

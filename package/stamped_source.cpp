@@ -267,6 +267,10 @@ class Stamper {
     }
   }
 
+  // Taken first and given up last, so that even closing the writer after a
+  // failure ("flush error") reports here and not on standard error.
+  XmlFirstError error_;
+  XmlErrorScope unowned_{&error_, &XmlFirstError::Collect};
   CrLfWriter& out_;
   std::string dateOfCreate_;
   SourceLineMap* lines_;
@@ -279,7 +283,6 @@ class Stamper {
   xmlNodePtr lastWritten_ = nullptr;
   std::string rootEndTag_;
   std::exception_ptr failure_;
-  XmlFirstError error_;
 };
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <string_view>
-#include <utility>
 
 namespace orx {
 
@@ -13,11 +12,12 @@ class UniqueFd {
   ~UniqueFd() { Close(); }
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
-  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   UniqueFd& operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
       Close();
-      fd_ = std::exchange(other.fd_, -1);
+      fd_ = other.fd_;
+      other.fd_ = -1;
     }
     return *this;
   }

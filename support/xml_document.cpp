@@ -51,8 +51,13 @@ struct XmlCharDeleter {
 // The parser hands its error handler the parser context; the record it
 // fills hangs there.
 void KeepFirstParseError(void* ctxt, xmlErrorPtr error) {
-  if (void* first = static_cast<xmlParserCtxtPtr>(ctxt)->_private) XmlFirstError::Collect(first, error);
+  void* first = static_cast<xmlParserCtxtPtr>(ctxt)->_private;
+  if (first != nullptr) XmlFirstError::Collect(first, error);
 }
+
+// Diagnostics printed directly rather than raised are dropped: the raised
+// ones carry everything a message needs.
+void IgnoreGenericError(void*, const char*, ...) {}
 
 xmlNodePtr ElementChild(xmlNodePtr parent, int index) {
   if (index < 0) return nullptr;
@@ -99,9 +104,18 @@ void XmlFirstError::Collect(void* self, xmlErrorPtr error) {
 }
 
 void XmlFirstError::Take(const xmlError* error) {
-  if (set_ || error == nullptr || error->level < XML_ERR_ERROR) return;
+  if (error == nullptr || error->level < XML_ERR_ERROR) return;
+  // An encoding error comes first but without a line; the parser's next
+  // error tells where it stopped.
+  if (set_) {
+    if (line_ == 0) line_ = error->line;
+    return;
+  }
   set_ = true;
   message_ = error->message != nullptr ? error->message : "";
+  while (!message_.empty() && (message_.back() == '\n' || message_.back() == '\r')) {
+    message_.pop_back();
+  }
   line_ = error->line;
 }
 
@@ -134,6 +148,20 @@ void InitXmlLibrary() {
     defaultLoader = xmlGetExternalEntityLoader();
     xmlSetExternalEntityLoader(RefuseExternalEntity);
   });
+}
+
+XmlErrorScope::XmlErrorScope(void* context, xmlStructuredErrorFunc handler)
+    : savedHandler_(xmlStructuredError),
+      savedContext_(xmlStructuredErrorContext),
+      savedGeneric_(xmlGenericError),
+      savedGenericContext_(xmlGenericErrorContext) {
+  xmlSetStructuredErrorFunc(context, handler);
+  xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
+}
+
+XmlErrorScope::~XmlErrorScope() {
+  xmlSetStructuredErrorFunc(savedContext_, savedHandler_);
+  xmlSetGenericErrorFunc(savedGenericContext_, savedGeneric_);
 }
 
 XmlLocalLoadScope::XmlLocalLoadScope() : previous_(localLoadsAllowed) {
@@ -263,11 +291,13 @@ XmlDocument XmlDocument::Parse(std::string_view bytes, std::string_view url) {
   }
   std::unique_ptr<xmlParserCtxt, ParserCtxtDeleter> ctxt(xmlNewParserCtxt());
   if (!ctxt) throw std::bad_alloc();
-  // The handler belongs to this parser context, so nothing reaches stderr
-  // and no thread-wide handler is touched.
+  // The handler belongs to this parser context. For the parse's length the
+  // errors raised without a context (a byte the declared encoding cannot
+  // convert) go to the same record, so nothing reaches stderr.
   XmlFirstError first;
   ctxt->_private = &first;
   ctxt->sax->serror = KeepFirstParseError;
+  const XmlErrorScope unowned(&first, &XmlFirstError::Collect);
   const std::string urlText(url);
   static const char kEmpty[] = "";
   xmlDocPtr doc = xmlCtxtReadMemory(ctxt.get(), bytes.empty() ? kEmpty : bytes.data(),
@@ -323,10 +353,16 @@ std::string XmlDocument::Text() const {
   const char* encoding = (declared == nullptr || IsWideEncoding(declared)) ? "UTF-8" : declared;
   xmlChar* raw = nullptr;
   int size = 0;
-  xmlDocDumpMemoryEnc(doc_.get(), &raw, &size, encoding);
+  XmlFirstError first;
+  {
+    const XmlErrorScope unowned(&first, &XmlFirstError::Collect);
+    xmlDocDumpMemoryEnc(doc_.get(), &raw, &size, encoding);
+  }
   std::unique_ptr<xmlChar, XmlCharDeleter> dumped(raw);
   if (!dumped || size < 0) {
-    throw Error(std::string("Cannot serialise the XML document in encoding ") + encoding);
+    std::string message = std::string("Cannot serialise the XML document in encoding ") + encoding;
+    if (first.set()) message += ": " + first.message();
+    throw Error(message);
   }
   // libxml2 never writes a raw CR (it escapes CR as &#13;), so every LF is a
   // line end.

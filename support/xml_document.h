@@ -33,7 +33,8 @@ Error XmlParseError(std::string_view source, std::string_view reason, int line);
 
 // The first error a libxml2 parser or validator reports. libxml2 may report
 // follow-on errors after the first fatal one ("Extra content", "Premature
-// end"); the first is the one that names the fault. Warnings are passed over.
+// end"); the first is the one that names the fault. An encoding error comes
+// without a line, so the next error gives it one. Warnings are passed over.
 class XmlFirstError {
  public:
   // A structured-error handler whose context is the XmlFirstError.
@@ -69,6 +70,24 @@ class XmlLocalLoadScope {
 
  private:
   bool previous_;
+};
+
+// While one exists on the current thread, every diagnostic libxml2 raises
+// that no parser context takes (input and output encoding conversion, output
+// buffers, ...) goes to handler(context, error) and nothing reaches standard
+// error. The previous handlers come back afterwards; scopes nest.
+class XmlErrorScope {
+ public:
+  XmlErrorScope(void* context, xmlStructuredErrorFunc handler);
+  ~XmlErrorScope();
+  XmlErrorScope(const XmlErrorScope&) = delete;
+  XmlErrorScope& operator=(const XmlErrorScope&) = delete;
+
+ private:
+  xmlStructuredErrorFunc savedHandler_;
+  void* savedContext_;
+  xmlGenericErrorFunc savedGeneric_;
+  void* savedGenericContext_;
 };
 
 class XmlNode {

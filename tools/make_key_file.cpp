@@ -1,6 +1,8 @@
 // orx-make-keyfile: enciphers a key file's XML into the i.cod an office is
 // given, or turns an i.cod (or, with --key, a package file) back into plain
 // bytes. Used to set up offices and test benches.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -8,7 +10,9 @@
 #include <string_view>
 
 #include "package/cipher.h"
+#include "support/error.h"
 #include "support/files.h"
+#include "support/unique_fd.h"
 
 namespace {
 
@@ -20,7 +24,9 @@ constexpr std::string_view kUsage =
     "program's fixed key text. --decipher turns an i.cod back into its XML.\n"
     "--key uses KEYTEXT (at least 32 characters) instead of the fixed key text,\n"
     "e.g. an office key to decipher a package file into its ZIP archive.\n"
-    "OUTPUT is written atomically; an existing file is replaced.\n"
+    "OUTPUT is written atomically; an existing file is replaced (through the\n"
+    "user's own symbolic link); anything but a regular file is refused.\n"
+    "OUTPUT \"-\" writes to standard output.\n"
     "--print-iv prints the program's fixed initialisation vector in hexadecimal,\n"
     "as `openssl enc -iv` takes it.\n";
 
@@ -67,7 +73,11 @@ int main(int argc, char** argv) {
     } else {
       orx::EncryptCodStream(bytes, keyText);
     }
-    orx::WriteFileAtomically(bytes, output);
+    if (output == "-") {
+      if (!orx::WriteAll(STDOUT_FILENO, bytes)) throw orx::Error("Stream write error");
+    } else {
+      orx::WriteFileAtomically(bytes, output);
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orx-make-keyfile: %s\n", e.what());
     return 1;
