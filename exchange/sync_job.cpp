@@ -83,7 +83,7 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
   const std::string refusal = GetAuthFailedMessage(helloReply);
   if (!refusal.empty()) {
     Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
-           {"ошибочный ответ на hello: " + helloReply});
+           {"ошибочный ответ на hello: " + ReplyForRecord(helloReply)});
     context.log.Append(refusal);
     return JobOutcome::Failed;
   }
