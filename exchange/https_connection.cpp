@@ -110,8 +110,10 @@ bool ProxyResolves(std::string_view host) {
     std::size_t end = noProxy.find(',', start);
     if (end == std::string::npos) end = noProxy.size();
     std::string_view entry(noProxy.data() + start, end - start);
-    while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.front()))) entry.remove_prefix(1);
-    while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.back()))) entry.remove_suffix(1);
+    while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.front())))
+      entry.remove_prefix(1);
+    while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.back())))
+      entry.remove_suffix(1);
     if (entry == "*") return false;
     if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
     if (!entry.empty() &&
@@ -130,7 +132,7 @@ bool Resolves(const std::string& host, std::int32_t port) {
   hints.ai_socktype = SOCK_STREAM;
   addrinfo* found = nullptr;
   const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
-  if (found) ::freeaddrinfo(found);
+  const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(found, &::freeaddrinfo);
   return rc == 0;
 }
 
@@ -139,7 +141,8 @@ bool Resolves(const std::string& host, std::int32_t port) {
 // for another name fails before a client certificate is sent to it.
 bool ExpectServerName(SSL_CTX* ctx, const std::string& host) {
   std::string bare = host;
-  if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']') bare = bare.substr(1, bare.size() - 2);
+  if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']')
+    bare = bare.substr(1, bare.size() - 2);
   X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx);
   unsigned char address[16];
   if (::inet_pton(AF_INET, bare.c_str(), address) == 1 ||
@@ -186,7 +189,8 @@ struct THttpsConnection::Impl {
     }
     try {
       if (body.size() + bytes > body.capacity())
-        body.reserve(std::min(self->replyLimit, std::max(body.size() + bytes, body.capacity() * 2)));
+        body.reserve(
+            std::min(self->replyLimit, std::max(body.size() + bytes, body.capacity() * 2)));
       body.append(data, bytes);
     } catch (...) {
       return 0;
