@@ -316,7 +316,6 @@ TEST_F(HttpsConnectionTest, TransferFailuresAreFailuresOfTheSend) {
                           {"/endless", {endless}},
                           {"/trickle", {trickle}}});
   Use(server);
-  connection_.RequestLimits.wholeSeconds = 2;
   const std::string tooLarge =
       " (the server's reply is larger than " + std::to_string(limits.replyBytes) + " bytes)";
   const struct {
@@ -324,6 +323,7 @@ TEST_F(HttpsConnectionTest, TransferFailuresAreFailuresOfTheSend) {
     int port;
     std::string prefix;
     std::string detail;  // what the message must also say
+    long wholeSeconds = THttpsConnection::Limits().wholeSeconds;
   } cases[] = {
       {"/drop", server.port(), "SendHttpsRequest: [ErrorCode 18]", ""},
       {"/to-http", server.port(), "SendHttpsRequest: [ErrorCode 1]", ""},
@@ -331,9 +331,10 @@ TEST_F(HttpsConnectionTest, TransferFailuresAreFailuresOfTheSend) {
       {"/oversized", server.port(), "SendHttpsRequest: [ErrorCode 63]", tooLarge},
       {"/endless", server.port(), "SendHttpsRequest: [ErrorCode 63]", tooLarge},
       {"/trickle", server.port(), "SendHttpsRequest: [ErrorCode 28]",
-       "; the request took longer than 2 s)"},
+       "; the request took longer than 2 s)", 2},
   };
   for (const auto& c : cases) {
+    connection_.RequestLimits.wholeSeconds = c.wholeSeconds;
     const std::string message = ThrownMessage([&] {
       HttpsGet(connection_, "Custom ORX", "", "127.0.0.1", c.path, c.port);
     });
