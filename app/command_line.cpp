@@ -42,4 +42,11 @@ CommandLineFields SplitParameterText(std::string_view parameterText) {
   return fields;
 }
 
+std::vector<std::string> SplitFields(std::string_view parameterText, int count) {
+  const std::u16string text = Utf8ToUtf16(parameterText);
+  std::vector<std::string> fields;
+  for (int n = 1; n <= count; ++n) fields.push_back(Field(text, n));
+  return fields;
+}
+
 }  // namespace orx

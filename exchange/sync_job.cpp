@@ -6,14 +6,15 @@
 #include <memory>
 #include <string>
 
-#include "exchange/address.h"
 #include "exchange/https_connection.h"
 #include "exchange/replies.h"
 #include "exchange/server_choice.h"
+#include "package/address.h"
 #include "package/key_file.h"
 #include "package/schema_validation.h"
 #include "package/source_document.h"
 #include "support/kelma_win.h"
+#include "support/version.h"
 
 namespace orx {
 namespace {
@@ -27,7 +28,7 @@ constexpr std::string_view kEmptyHello = "Сервер вернул пустую
 std::string Identification(const KeyParameters& params) {
   return "orxn=" + std::to_string(params.officeNumber) +
          "&plcn=" + std::to_string(params.localeNumber) + "&orxk=" + params.officeKey +
-         "&pver=" ORX_VERSION_TEXT;
+         "&pver=" + kVersionText;
 }
 
 void Record(JobContext& context, EventType type, std::uint16_t category, std::uint32_t eventId,
@@ -142,8 +143,9 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
     const std::string xsd = ExpandEnvVars(xsdPath);
 
     LoadParamsFromICod(context, keyFile);
-    const std::string sourcePath = GetFullSourceName(context, xml);
-    if (!ValidateXmlBySchema(context, sourcePath, xsd)) return JobOutcome::Failed;
+    SourceLineMap lines;
+    const std::string sourcePath = GetFullSourceName(context, xml, &lines);
+    if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
 
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {

@@ -50,7 +50,8 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     const std::string keyFile = ExpandEnvVars(keyFilePath);
 
     LoadParamsFromICod(context, keyFile);
-    const std::string sourcePath = GetFullSourceName(context, xml);
+    SourceLineMap lines;
+    const std::string sourcePath = GetFullSourceName(context, xml, &lines);
     const std::string tempDir = GetTempDir();
     if (tempDir.empty()) throw Error("No private temporary folder is available");
 
@@ -62,7 +63,7 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     std::future<std::string> packing =
         std::async(std::launch::async | std::launch::deferred, BuildPackage, tempDir, sourcePath,
                    context.params.officeKey, context.clock.Now());
-    if (!ValidateXmlBySchema(context, sourcePath, xsd)) return JobOutcome::Failed;
+    if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
     const std::string package = packing.get();
 
     // The operator is asked only once everything that can fail before it has
