@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <future>
 #include <ostream>
@@ -181,6 +182,7 @@ struct VerdictCase {
   const char* saveReply;
   int exitStatus;
   const char* lastLine;
+  bool trace = false;  // run with ORX_TRACE=1
 };
 
 void PrintTo(const VerdictCase& c, std::ostream* out) { *out << c.saveReply; }
@@ -211,6 +213,7 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
        {Reply("<hello><exchangeProtocol version=\"2\"/><cdb host=\"127.0.0.1\" port=\"" +
               std::to_string(cdb.port()) + "\" path=\"/cdb/\"/></hello>")}}};
   HttpsTestServer dispatcher(dispatcherOptions);
+  const std::string hello = dispatcherOptions.script["/sync/hello"].front().body;
 
   const std::string key = KeyFileFor(dir, dispatcher.port());
   const std::string log = dir / "events.jsonl";
@@ -220,8 +223,26 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
       {examples + "certificates.xml,SERVER_ORX," + key + "," + examples + "FA.xsd,HIDE"},
       {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=", "SSL_CERT_FILE=" + pki->caFile(),
        "ORX_CERT_STORE=" + (dir / "certs"), "TMPDIR=" + dir.path().string(),
-       "https_proxy=", "HTTPS_PROXY=", "all_proxy=", "ALL_PROXY="});
+       "https_proxy=", "HTTPS_PROXY=", "all_proxy=", "ALL_PROXY=",
+       std::string("ORX_TRACE=") + (c.trace ? "1" : "")});
   EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
+  if (c.trace) {
+    // Each request and reply, the office key hidden, before the log-pane lines.
+    const std::string query = "?orxn=7&plcn=1&orxk=***&pver=4.1.1.1 (64 bytes)\n";
+    const std::string dispatcherUrl = "https://127.0.0.1:" + std::to_string(dispatcher.port());
+    const std::string cdbUrl = "https://127.0.0.1:" + std::to_string(cdb.port());
+    const std::string head = "> GET " + dispatcherUrl + "/sync/hello" + query + "< 200 (" +
+                             std::to_string(hello.size()) + " bytes)\n> GET " + cdbUrl +
+                             "/cdb/version" + query + "< 200 (21 bytes)\n> POST " + cdbUrl +
+                             "/cdb/save (";
+    const std::string tail = " bytes)\n< 200 (" + std::to_string(std::strlen(c.saveReply)) +
+                             " bytes)\nСинхронизация завершена\n";
+    EXPECT_TRUE(result.standardError.starts_with(head)) << result.standardError;
+    EXPECT_TRUE(result.standardError.ends_with(tail)) << result.standardError;
+    EXPECT_EQ(result.standardError.find("0123456789ABCDEF"), std::string::npos);
+  } else {
+    EXPECT_EQ(result.standardError.find("> "), std::string::npos) << result.standardError;
+  }
   const std::string lastLine = "Синхронизация завершена\n";
   EXPECT_TRUE(result.standardError.ends_with(lastLine)) << result.standardError;
   EXPECT_NE(result.standardError.find(c.lastLine), std::string::npos) << result.standardError;
@@ -234,7 +255,7 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
 
 INSTANTIATE_TEST_SUITE_P(
     Verdicts, BatchServerRunTest,
-    ::testing::Values(VerdictCase{"<r><status>0</status></r>", 0, ""},
+    ::testing::Values(VerdictCase{"<r><status>0</status></r>", 0, "", true},
                       VerdictCase{"<r><status>9</status><status-text>Отказ</status-text></r>", 1,
                                   ""},
                       VerdictCase{"не XML", 1, "есть критические ошибки"}));

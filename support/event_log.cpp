@@ -21,7 +21,7 @@ namespace {
 // Invalid UTF-8 becomes U+FFFD so that every line stays valid JSON.
 void AppendJsonString(std::string& out, std::string_view text) {
   std::string repaired;
-  if (!DecodeUtf8Strict(text)) {
+  if (!IsWellFormedUtf8(text)) {
     repaired = Utf16ToUtf8(Utf8ToUtf16(text));
     text = repaired;
   }
