@@ -111,24 +111,6 @@ std::optional<std::string> Reason(const XmlFirstError& error) {
   return text;
 }
 
-// libxml2 reports parser errors through a per-thread handler; this routes
-// them to one sink for the lifetime of the object and puts the previous
-// handler back afterwards.
-class ScopedErrorHandler {
- public:
-  ScopedErrorHandler(void* sink, xmlStructuredErrorFunc handler)
-      : savedHandler_(xmlStructuredError), savedContext_(xmlStructuredErrorContext) {
-    xmlSetStructuredErrorFunc(sink, handler);
-  }
-  ~ScopedErrorHandler() { xmlSetStructuredErrorFunc(savedContext_, savedHandler_); }
-  ScopedErrorHandler(const ScopedErrorHandler&) = delete;
-  ScopedErrorHandler& operator=(const ScopedErrorHandler&) = delete;
-
- private:
-  xmlStructuredErrorFunc savedHandler_;
-  void* savedContext_;
-};
-
 struct SchemaParserFree {
   void operator()(xmlSchemaParserCtxtPtr p) const noexcept { xmlSchemaFreeParserCtxt(p); }
 };
@@ -151,7 +133,7 @@ class SchemaChecker::Compiled {
     {
       // A schema may include or import files beside it; documents never may.
       XmlLocalLoadScope localFiles;
-      ScopedErrorHandler handler(&error, &XmlFirstError::Collect);
+      const XmlErrorScope handler(&error, &XmlFirstError::Collect);
       std::unique_ptr<xmlSchemaParserCtxt, SchemaParserFree> parser(
           xmlSchemaNewDocParserCtxt(document_.get()));
       if (!parser) throw std::bad_alloc();
@@ -218,7 +200,7 @@ std::uint64_t Validate(xmlSchemaPtr schema, xmlParserInputBufferPtr input,
   counting.endElementNs = &ProblemCollector::CountEndTag;
   int result = 0;
   {
-    ScopedErrorHandler handler(&problems, &ProblemCollector::Collect);
+    const XmlErrorScope handler(&problems, &ProblemCollector::Collect);
     result = xmlSchemaValidateStream(validator.get(), input, XML_CHAR_ENCODING_NONE, &counting,
                                      &problems);
   }

@@ -25,11 +25,6 @@ constexpr std::string_view kPrefix = "job-";
 // just starting for a dead one.
 constexpr std::string_view kStagingPrefix = ".job-";
 
-[[noreturn]] void ThrowCannotCreate(const std::string& path, int number) {
-  char buffer[256];
-  throw Error("Cannot create file \"" + path + "\". " + strerror_r(number, buffer, sizeof buffer));
-}
-
 // The folder is removed while its lock is held, so a second sweep running at
 // the same time passes it by.
 void RemoveIfAbandoned(const std::string& path) noexcept {
@@ -63,7 +58,7 @@ const std::string& JobFolder::Path() {
 
   std::string staging =
       JoinPath(parent_, std::string(kStagingPrefix) + std::to_string(::getpid()) + "-XXXXXX");
-  if (::mkdtemp(staging.data()) == nullptr) ThrowCannotCreate(staging, errno);
+  if (::mkdtemp(staging.data()) == nullptr) throw CannotCreate(staging, errno);
   UniqueFd lock(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   const int opened = errno;
   const std::string named = JoinPath(parent_, staging.substr(parent_.size() + 1));
@@ -73,7 +68,7 @@ const std::string& JobFolder::Path() {
   if (!lock.valid() || ::rename(staging.c_str(), named.c_str()) != 0) {
     const int number = lock.valid() ? errno : opened;
     ::rmdir(staging.c_str());
-    ThrowCannotCreate(named, number);
+    throw CannotCreate(named, number);
   }
   lock_ = std::move(lock);
   path_ = named + "/";
