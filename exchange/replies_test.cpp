@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/error.h"
-#include "testing/job_test_context.h"
+#include "testing/job_fixture.h"
 
 namespace orx {
 namespace {

@@ -4,7 +4,7 @@
 
 #include "support/error.h"
 #include "testing/https_test_server.h"
-#include "testing/job_test_context.h"
+#include "testing/job_fixture.h"
 
 namespace orx {
 namespace {

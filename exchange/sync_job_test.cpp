@@ -12,7 +12,6 @@
 #include "support/files.h"
 #include "testing/https_test_server.h"
 #include "testing/job_fixture.h"
-#include "testing/job_test_context.h"
 
 namespace orx {
 namespace {
@@ -130,11 +129,10 @@ class SyncJobTest : public testing::JobFixture {
       : trust_("SSL_CERT_FILE", pki_->caFile().c_str()),
         store_("ORX_CERT_STORE", (dir_.path() / "certs").c_str()) {
     std::filesystem::create_directories(dir_.path() / "certs");
-    log_.SetView(&view_);
   }
 
-  const Lines& lines() const { return log_.Lines(); }
-  const Records& records() const { return events_.records(); }
+  const Lines& lines() const { return job_.log.Lines(); }
+  const Records& records() const { return job_.events.records(); }
 
   void Start(const DialogueSetup& setup) {
     HttpsTestServer::Options cdb;
@@ -170,7 +168,7 @@ class SyncJobTest : public testing::JobFixture {
                          dir_.path() / "certs" / "office.p12");
   }
 
-  JobOutcome Run() { return XmlToServer(context_, xml_, xsd_, keyFile_); }
+  JobOutcome Run() { return XmlToServer(job_.context, xml_, xsd_, keyFile_); }
 
   std::vector<RecordedRequest> Requests() const {
     std::vector<RecordedRequest> all;
@@ -184,7 +182,6 @@ class SyncJobTest : public testing::JobFixture {
   std::shared_ptr<TestPki> pki_ = std::make_shared<TestPki>();
   ScopedEnv trust_;
   ScopedEnv store_;
-  testing::CountingLogView view_;
   std::string xml_ = testing::SourceDir() + "/examples/certificates.xml";
   std::string xsd_ = testing::SourceDir() + "/examples/FA.xsd";
   std::string keyFile_;
@@ -205,7 +202,7 @@ TEST_F(SyncJobTest, FullDialogueWithAClientCertificate) {
   EXPECT_EQ(records(),
             (Records{Rec(EventType::AuditSuccess, 2, 0x40000101, {"Сертификаты ушли без ошибок"}),
                      kEndOfTransmission}));
-  EXPECT_EQ(view_.pendingEventPoints, 2);
+  EXPECT_EQ(job_.view.pendingEventPoints, 2);
 
   const std::vector<RecordedRequest> requests = Requests();
   ASSERT_EQ(requests.size(), 3u);
@@ -310,7 +307,7 @@ TEST_F(SyncJobTest, ReportsEveryWayTheDialogueEnds) {
   GiveClientCertificate("/O=Test/CN=Office 7 Form A");
   for (const DialogueCase& c : cases) {
     SCOPED_TRACE(c.name);
-    events_.clear();
+    job_.events.clear();
     Start(c.setup);
     EXPECT_EQ(Run(), c.outcome);
     EXPECT_EQ(lines(), c.lines);
@@ -357,7 +354,7 @@ TEST_F(SyncJobTest, HelloThatCannotBeSentEndsTheDialogue) {
     std::filesystem::remove_all(dir_.path() / "certs");
     std::filesystem::create_directories(dir_.path() / "certs");
     if (!c.certificate.empty()) GiveClientCertificate(c.certificate);
-    events_.clear();
+    job_.events.clear();
     Start(c.setup);
     EXPECT_EQ(Run(), JobOutcome::Failed);
     ASSERT_GE(lines().size(), 2u);
@@ -408,8 +405,8 @@ TEST_F(SyncJobTest, PreparationFailuresSendNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    events_.clear();
-    EXPECT_EQ(XmlToServer(context_, c.xml, xsd_, c.keyFile), JobOutcome::Failed);
+    job_.events.clear();
+    EXPECT_EQ(XmlToServer(job_.context, c.xml, xsd_, c.keyFile), JobOutcome::Failed);
     const Records& got = records();
     ASSERT_FALSE(got.empty());
     ASSERT_FALSE(got[0].strings.empty());
@@ -431,14 +428,14 @@ TEST_F(SyncJobTest, PreparationFailuresSendNothing) {
 TEST_F(SyncJobTest, AJobStartedWhileWaitingDoesNotRunInsideThisOne) {
   Start(DialogueSetup());
   std::vector<JobOutcome> nested;
-  view_.onPendingEvents = [&] { nested.push_back(Run()); };
+  job_.view.onPendingEvents = [&] { nested.push_back(Run()); };
   EXPECT_EQ(Run(), JobOutcome::Succeeded);
   EXPECT_EQ(nested, (std::vector<JobOutcome>{JobOutcome::Failed, JobOutcome::Failed}));
   EXPECT_EQ(lines(), (Lines{kDone}));
   EXPECT_EQ(Requests().size(), 3u);
 
   // Once it has ended, the next job runs as usual.
-  view_.onPendingEvents = nullptr;
+  job_.view.onPendingEvents = nullptr;
   EXPECT_EQ(Run(), JobOutcome::Succeeded);
 }
 

@@ -7,6 +7,7 @@
 
 #include "package/cipher.h"
 #include "support/error.h"
+#include "testing/job_fixture.h"
 #include "testing/test_support.h"
 
 namespace orx {
@@ -39,30 +40,24 @@ std::string Row(std::string_view code, std::string_view orxn = "77", std::string
          std::string(sport) + "\"";
 }
 
-class KeyFileTest : public ::testing::Test {
+class KeyFileTest : public testing::JobFixture {
  protected:
   std::string KeyFile(std::string xml, std::string_view name = "i.cod") {
     EncryptCodStream(xml, "");
-    return scratch_.Write(name, xml);
+    return dir_.Write(name, xml);
   }
 
   // Loads and returns the failure message, or "" when the file was accepted.
   std::string Load(const std::string& path) {
-    log_.Append("line of an earlier job");
+    job_.log.Append("line of an earlier job");
     try {
-      LoadParamsFromICod(context_, path);
+      LoadParamsFromICod(job_.context, path);
     } catch (const Error& e) {
       return e.what();
     }
     return "";
   }
 
-  testing::ScratchDir scratch_;
-  FixedClock clock_{LocalDateTime{2008, 3, 5}};
-  KeyParameters params_ = KeyParameters::Initial(clock_);
-  LogPane log_;
-  MemoryEventSink events_;
-  JobContext context_{params_, log_, events_, clock_};
 };
 
 struct Accepted {
@@ -88,24 +83,24 @@ TEST_F(KeyFileTest, ReadsEachLayoutAndOverwritesEveryField) {
   // Every case is read over the state another layout left behind.
   const std::string other = KeyFile(
       LayoutC(R"(PK_Code="FA" orxn="1" NumLocale="1" orxk="prev" sadr="prev" sport="1")"), "prev.cod");
-  const testing::ScopedEnv keyDir("ORX_TEST_KEY_DIR", scratch_.path().c_str());
+  const testing::ScopedEnv keyDir("ORX_TEST_KEY_DIR", dir_.path().c_str());
   for (const auto& c : cases) {
     ASSERT_EQ(Load(other), "") << c.name;
     KeyFile(c.xml);
     ASSERT_EQ(Load("%ORX_TEST_KEY_DIR%/i.cod"), "") << c.name;
     const DocumentKindInfo& info = DocumentKindInfoOf(c.kind);
-    EXPECT_EQ(params_.kind, c.kind) << c.name;
-    EXPECT_EQ(params_.kindTitle, info.title) << c.name;
-    EXPECT_EQ(params_.kindName, info.englishName) << c.name;
-    EXPECT_EQ(params_.officeNumber, c.office) << c.name;
-    EXPECT_EQ(params_.localeNumber, c.locale) << c.name;
-    EXPECT_EQ(params_.officeKey, kKey) << c.name;
-    EXPECT_EQ(params_.serverAddress, c.address) << c.name;
-    EXPECT_EQ(params_.serverPort, c.port) << c.name;
-    EXPECT_EQ(params_.startDate, "2008.03.05") << c.name;
-    EXPECT_TRUE(log_.Lines().empty()) << c.name;
+    EXPECT_EQ(job_.params.kind, c.kind) << c.name;
+    EXPECT_EQ(job_.params.kindTitle, info.title) << c.name;
+    EXPECT_EQ(job_.params.kindName, info.englishName) << c.name;
+    EXPECT_EQ(job_.params.officeNumber, c.office) << c.name;
+    EXPECT_EQ(job_.params.localeNumber, c.locale) << c.name;
+    EXPECT_EQ(job_.params.officeKey, kKey) << c.name;
+    EXPECT_EQ(job_.params.serverAddress, c.address) << c.name;
+    EXPECT_EQ(job_.params.serverPort, c.port) << c.name;
+    EXPECT_EQ(job_.params.startDate, "2008.03.05") << c.name;
+    EXPECT_TRUE(job_.log.Lines().empty()) << c.name;
   }
-  EXPECT_TRUE(events_.records().empty());
+  EXPECT_TRUE(job_.events.records().empty());
   EXPECT_EQ(DocumentKindInfoOf(DocumentKind::TTC).englishName, "TTS");
 }
 
@@ -150,32 +145,32 @@ TEST_F(KeyFileTest, RefusesForeignAndMalformedKeyFilesAndRecordsEachOnce) {
        "Element does not contain a single text node", "Общая форма"},
   };
   for (const auto& c : cases) {
-    params_ = KeyParameters::Initial(clock_);
-    events_.clear();
+    job_.params = KeyParameters::Initial(job_.clock);
+    job_.events.clear();
     EXPECT_EQ(Load(KeyFile(c.xml)), c.message) << c.name;
-    EXPECT_TRUE(log_.Lines().empty()) << c.name;
+    EXPECT_TRUE(job_.log.Lines().empty()) << c.name;
     const EventRecord expected{c.source, EventType::Error, kCategoryJob, kEventOperationFailed,
                                {"TFormMain.LoadParamsFromICod", c.message}};
-    ASSERT_EQ(events_.records().size(), 1u) << c.name;
-    EXPECT_EQ(events_.records()[0], expected) << c.name;
+    ASSERT_EQ(job_.events.records().size(), 1u) << c.name;
+    EXPECT_EQ(job_.events.records()[0], expected) << c.name;
   }
 }
 
 TEST_F(KeyFileTest, UnreadableBytesFailWithTheReasonRecorded) {
   const std::vector<std::pair<std::string, std::string>> files = {
-      {"plain XML", scratch_.Write("plain.cod", LayoutC(Row("FA")))},
-      {"empty file", scratch_.Write("empty.cod", "")},
-      {"missing file", scratch_ / "missing.cod"},
-      {"over 1 MiB", scratch_.Write("big.cod", std::string(1024 * 1024 + 1, 'x'))},
+      {"plain XML", dir_.Write("plain.cod", LayoutC(Row("FA")))},
+      {"empty file", dir_.Write("empty.cod", "")},
+      {"missing file", dir_ / "missing.cod"},
+      {"over 1 MiB", dir_.Write("big.cod", std::string(1024 * 1024 + 1, 'x'))},
       {"endless device", "/dev/zero"},
   };
   for (const auto& [name, path] : files) {
-    events_.clear();
+    job_.events.clear();
     const std::string message = Load(path);
     EXPECT_NE(message, "") << name;
-    ASSERT_EQ(events_.records().size(), 1u) << name;
-    EXPECT_EQ(events_.records()[0].strings.at(1), message) << name;
-    EXPECT_TRUE(log_.Lines().empty()) << name;
+    ASSERT_EQ(job_.events.records().size(), 1u) << name;
+    EXPECT_EQ(job_.events.records()[0].strings.at(1), message) << name;
+    EXPECT_TRUE(job_.log.Lines().empty()) << name;
   }
   EXPECT_NE(Load(files[0].second).find("\r\nLine: "), std::string::npos);
   EXPECT_EQ(Load(files[2].second).rfind("Cannot open file \"" + files[2].second + "\"", 0), 0u);
@@ -186,12 +181,12 @@ TEST_F(KeyFileTest, UnreadableBytesFailWithTheReasonRecorded) {
 TEST_F(KeyFileTest, FailurePartwayKeepsFieldsAlreadyAssigned) {
   ASSERT_EQ(Load(KeyFile(LayoutC(Row("FA")))), "");
   EXPECT_EQ(Load(KeyFile(LayoutB("GeneralForm", "x"))), "'x' is not a valid integer value");
-  EXPECT_EQ(params_.kind, DocumentKind::OF);
-  EXPECT_EQ(params_.kindTitle, "Общая форма");
-  EXPECT_EQ(params_.officeNumber, 4294967295u);
-  EXPECT_EQ(params_.serverAddress, "https://general.example/");
-  EXPECT_EQ(params_.serverPort, 8080);      // not reached
-  EXPECT_EQ(params_.kindName, "Form A");    // set only after the fields
+  EXPECT_EQ(job_.params.kind, DocumentKind::OF);
+  EXPECT_EQ(job_.params.kindTitle, "Общая форма");
+  EXPECT_EQ(job_.params.officeNumber, 4294967295u);
+  EXPECT_EQ(job_.params.serverAddress, "https://general.example/");
+  EXPECT_EQ(job_.params.serverPort, 8080);      // not reached
+  EXPECT_EQ(job_.params.kindName, "Form A");    // set only after the fields
 }
 
 }  // namespace

@@ -54,7 +54,7 @@ class PackageJobTest : public ::orx::testing::JobFixture {
     dir_.Write("i.cod", key);
   }
 
-  JobOutcome Run(std::string_view folder) { return XmlToCod(context_, xml_, xsd_, folder, key_); }
+  JobOutcome Run(std::string_view folder) { return XmlToCod(job_.context, xml_, xsd_, folder, key_); }
 
   // The package file deciphered, after checking that nothing else was left.
   std::string PackageArchive(const std::string& folder, std::string_view officeKey) {
@@ -88,8 +88,8 @@ TEST_F(PackageJobTest, WritesTheEncipheredArchiveUnderItsName) {
     EXPECT_EQ(zip.externalAttributes, 0u);
     EXPECT_EQ(zip.content, GetSourceForPacking(JoinPath(GetTempDir(), "SourceConvert.xml")));
     EXPECT_NE(zip.content.find("<dataPacket  version=\"2.0\""), std::string::npos);
-    EXPECT_TRUE(log_.Lines().empty());
-    EXPECT_TRUE(events_.records().empty());
+    EXPECT_TRUE(job_.log.Lines().empty());
+    EXPECT_TRUE(job_.events.records().empty());
     const std::string unpacked = dir_.Write("check.zip", archive);
     EXPECT_EQ(RunProcess("/usr/bin/unzip", {"-tq", unpacked}).exitStatus, 0);
   }
@@ -106,7 +106,7 @@ TEST_F(PackageJobTest, EmptyOfficeKeyOrAddressStillPacks) {
     ASSERT_EQ(Run(out_), JobOutcome::Succeeded) << c.address;
     const auto zip = ::orx::testing::ReadSingleEntryZip(PackageArchive(out_, c.decipherWith));
     EXPECT_EQ(zip.central.name, "sync.xml");
-    EXPECT_TRUE(events_.records().empty());
+    EXPECT_TRUE(job_.events.records().empty());
   }
 }
 
@@ -126,9 +126,9 @@ TEST_P(PackageJobFailureTest, RecordsReportsAndWritesNothing) {
   const std::string earlier = dir_.Write("out/" + std::string(kPackageName), "earlier");
   std::string xml = xml_, key = key_, folder = out_;
   GetParam().setUp(*this, xml, key, folder);
-  EXPECT_EQ(XmlToCod(context_, xml, xsd_, folder, key), JobOutcome::Failed);
+  EXPECT_EQ(XmlToCod(job_.context, xml, xsd_, folder, key), JobOutcome::Failed);
 
-  const auto& records = events_.records();
+  const auto& records = job_.events.records();
   ASSERT_EQ(records.size(), GetParam().records.size());
   for (std::size_t i = 0; i < records.size(); ++i) {
     EXPECT_EQ(records[i], ErrorRecord(GetParam().records[i].first,
@@ -137,7 +137,7 @@ TEST_P(PackageJobFailureTest, RecordsReportsAndWritesNothing) {
   const std::string message = records.back().strings.at(1);
   LogPane expected;
   expected.Append(GetParam().reasonOnly ? message : "ошибка: " + message);
-  EXPECT_EQ(log_.Lines(), expected.Lines());
+  EXPECT_EQ(job_.log.Lines(), expected.Lines());
   EXPECT_EQ(ReadFile(earlier), "earlier");
   for (const std::string& name : TempFileNames()) EXPECT_EQ(name, "SourceConvert.xml");
 }
@@ -168,14 +168,14 @@ TEST_F(PackageJobTest, MissingOutputFolderNamesTheFullPath) {
   EXPECT_EQ(Run(dir_ / "none"), JobOutcome::Failed);
   const std::string message = "Cannot create file \"" + (dir_ / "none/") + std::string(kPackageName) +
                               "\". No such file or directory";
-  EXPECT_EQ(events_.records(), std::vector{ErrorRecord("ОРХ РФ", {"TFormMain.XmlToCod", message})});
-  EXPECT_EQ(log_.Lines(), std::vector<std::string>{"ошибка: " + message});
+  EXPECT_EQ(job_.events.records(), std::vector{ErrorRecord("ОРХ РФ", {"TFormMain.XmlToCod", message})});
+  EXPECT_EQ(job_.log.Lines(), std::vector<std::string>{"ошибка: " + message});
   EXPECT_FALSE(fs::exists(dir_ / "none"));
   EXPECT_EQ(TempFileNames(), std::vector<std::string>{"SourceConvert.xml"});
 }
 
 TEST_F(PackageJobTest, FolderPickerAnswers) {
-  context_.batchMode = false;
+  job_.context.batchMode = false;
   struct Answer {
     bool chosen;
     std::string folder;
@@ -186,11 +186,11 @@ TEST_F(PackageJobTest, FolderPickerAnswers) {
                                Answer{true, "", JobOutcome::Failed, {"ошибка: Range check error"}},
                                Answer{true, out_, JobOutcome::Succeeded, {}}}) {
     FakePicker picker(answer.chosen, answer.folder);
-    context_.folderPicker = &picker;
-    events_.clear();
+    job_.context.folderPicker = &picker;
+    job_.events.clear();
     EXPECT_EQ(Run("ignored in window mode"), answer.outcome);
-    EXPECT_EQ(log_.Lines(), answer.lines);
-    EXPECT_EQ(events_.records().size(), answer.lines.size());
+    EXPECT_EQ(job_.log.Lines(), answer.lines);
+    EXPECT_EQ(job_.events.records().size(), answer.lines.size());
     EXPECT_EQ(fs::exists(JoinPath(out_, kPackageName)), answer.outcome == JobOutcome::Succeeded);
     EXPECT_EQ(TempFileNames(), std::vector<std::string>{"SourceConvert.xml"});
   }
@@ -211,8 +211,8 @@ TEST_F(PackageJobTest, FailedWriteKeepsTheEarlierPackageFile) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     if (getuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-    const bool refused = Run(out_) == JobOutcome::Failed && events_.records().size() == 1 &&
-                         events_.records()[0].strings.at(1).rfind("Cannot create file \"", 0) == 0;
+    const bool refused = Run(out_) == JobOutcome::Failed && job_.events.records().size() == 1 &&
+                         job_.events.records()[0].strings.at(1).rfind("Cannot create file \"", 0) == 0;
     _exit(refused ? 0 : 1);
   }
   int status = 0;

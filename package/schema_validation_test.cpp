@@ -41,9 +41,9 @@ class SchemaValidationTest : public ::orx::testing::JobFixture {
 TEST_F(SchemaValidationTest, ValidDocumentLeavesNoTrace) {
   ::orx::testing::ScopedEnv env("ORX_TEST_DIR", dir_.path().c_str());
   dir_.Write("ok.xml", kOpen + "<num>3</num>\r\n</dataPacket>\r\n");
-  EXPECT_TRUE(ValidateXmlBySchema(context_, "%ORX_TEST_DIR%/ok.xml", "%ORX_TEST_DIR%/s.xsd"));
-  EXPECT_TRUE(log_.Lines().empty());
-  EXPECT_TRUE(events_.records().empty());
+  EXPECT_TRUE(ValidateXmlBySchema(job_.context, "%ORX_TEST_DIR%/ok.xml", "%ORX_TEST_DIR%/s.xsd"));
+  EXPECT_TRUE(job_.log.Lines().empty());
+  EXPECT_TRUE(job_.events.records().empty());
 }
 
 struct InvalidCase {
@@ -59,16 +59,16 @@ class InvalidDocumentTest : public SchemaValidationTest,
 TEST_P(InvalidDocumentTest, ReportsTheFirstErrorOnceAndReturnsFalse) {
   const std::string path = GetParam().document.empty() ? dir_ / "missing.xml"
                                                        : dir_.Write("doc.xml", GetParam().document);
-  EXPECT_FALSE(ValidateXmlBySchema(context_, path, schema_));
-  ASSERT_EQ(log_.Lines().size(), 1u);
-  const std::string& reason = log_.Lines()[0];
+  EXPECT_FALSE(ValidateXmlBySchema(job_.context, path, schema_));
+  ASSERT_EQ(job_.log.Lines().size(), 1u);
+  const std::string& reason = job_.log.Lines()[0];
   const std::string& expected = GetParam().reason;
   if (expected.back() == '*') {
     EXPECT_EQ(reason.rfind(expected.substr(0, expected.size() - 1), 0), 0u) << reason;
   } else {
     EXPECT_EQ(reason, expected);
   }
-  EXPECT_EQ(events_.records(), std::vector{ErrorRecord("ОРХ РФ", {"xml не прошел проверку", reason})});
+  EXPECT_EQ(job_.events.records(), std::vector{ErrorRecord("ОРХ РФ", {"xml не прошел проверку", reason})});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -106,15 +106,15 @@ TEST_F(SchemaValidationTest, SchemaProblemsThrowInsteadOfReporting) {
   const std::string document = dir_.Write("ok.xml", kOpen + "<num>3</num></dataPacket>");
   for (const auto& [schema, fragment] : schemas) {
     try {
-      ValidateXmlBySchema(context_, document, dir_.Write("bad.xsd", schema));
+      ValidateXmlBySchema(job_.context, document, dir_.Write("bad.xsd", schema));
       ADD_FAILURE() << schema;
     } catch (const Error& e) {
       EXPECT_NE(std::string(e.what()).find(fragment), std::string::npos) << e.what();
     }
   }
-  EXPECT_THROW(ValidateXmlBySchema(context_, document, dir_ / "none.xsd"), Error);
-  EXPECT_TRUE(log_.Lines().empty());
-  EXPECT_TRUE(events_.records().empty());
+  EXPECT_THROW(ValidateXmlBySchema(job_.context, document, dir_ / "none.xsd"), Error);
+  EXPECT_TRUE(job_.log.Lines().empty());
+  EXPECT_TRUE(job_.events.records().empty());
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ TEST_P(StampTest, WritesTheStampedDocumentWithCrLf) {
   const std::string input = dir_.Write("in.xml", GetParam().input);
   {
     JobFolder folder;
-    const std::string path = GetFullSourceName(context_, folder, input);
+    const std::string path = GetFullSourceName(job_.context, folder, input);
     EXPECT_EQ(path, folder.Path() + "SourceConvert.xml");
     EXPECT_EQ(path.rfind(tmp_ + "/", 0), 0u);
     EXPECT_EQ(ReadFile(path), GetParam().expected);
@@ -42,7 +42,7 @@ TEST_P(StampTest, WritesTheStampedDocumentWithCrLf) {
   // The job's folder is gone; its source document stays.
   EXPECT_EQ(TempFileNames(), std::vector<std::string>{"SourceConvert.xml"});
   EXPECT_EQ(ReadFile(GetTempDir() + "SourceConvert.xml"), GetParam().expected);
-  EXPECT_TRUE(events_.records().empty());
+  EXPECT_TRUE(job_.events.records().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -62,7 +62,7 @@ TEST_F(SourceDocumentTest, TextForPackingLosesOnlyTheFirstDeclaration) {
   const std::string input = dir_.Write(
       "in.xml", std::string(kDecl) + "<dataPacket><c>xmlns=\"urn:orx-rf:certificates\"</c></dataPacket>");
   JobFolder folder;
-  const std::string packed = GetSourceForPacking(GetFullSourceName(context_, folder, input));
+  const std::string packed = GetSourceForPacking(GetFullSourceName(job_.context, folder, input));
   EXPECT_EQ(packed, std::string(kDecl) + "\r\n<dataPacket " + kStamps +
                         "><arm lastKnownChange=\"0\"/><c>xmlns=\"urn:orx-rf:certificates\"</c></dataPacket>\r\n");
 
@@ -72,21 +72,21 @@ TEST_F(SourceDocumentTest, TextForPackingLosesOnlyTheFirstDeclaration) {
 }
 
 TEST_F(SourceDocumentTest, FailuresAreRecordedUnderTheKindTitleAndRaisedAgain) {
-  params_.kindTitle = "Форма А";
+  job_.params.kindTitle = "Форма А";
   const std::string inputs[] = {dir_ / "missing.xml",
                                 dir_.Write("bad.xml", "<dataPacket><arm></dataPacket>")};
   for (const std::string& input : inputs) {
-    events_.clear();
+    job_.events.clear();
     std::string message;
     try {
       JobFolder folder;
-      GetFullSourceName(context_, folder, input);
+      GetFullSourceName(job_.context, folder, input);
       ADD_FAILURE() << input;
     } catch (const Error& e) {
       message = e.what();
     }
     EXPECT_FALSE(message.empty());
-    EXPECT_EQ(events_.records(),
+    EXPECT_EQ(job_.events.records(),
               std::vector{ErrorRecord("Форма А", {"TFormMain.GetFullSourceName", message})});
   }
 }
