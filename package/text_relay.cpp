@@ -34,8 +34,8 @@ void TextRelay::Abandon() {
 
 long TextRelay::Read(char* buffer, std::size_t length) {
   std::unique_lock lock(mutex_);
-  readable_.wait(lock, [&] { return !pieces_.empty() || end_ != End::Open; });
-  if (end_ == End::Abandoned) return -1;
+  readable_.wait(lock, [&] { return stopped_ || !pieces_.empty() || end_ != End::Open; });
+  if (stopped_ || end_ == End::Abandoned) return -1;
   std::size_t copied = 0;
   while (copied < length && !pieces_.empty()) {
     const std::string& piece = pieces_.front();

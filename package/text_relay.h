@@ -28,9 +28,10 @@ class TextRelay {
   void Abandon();
 
   // Reader: copies up to length bytes into buffer, waiting for them. Returns
-  // 0 at the end of a finished text and -1 when the writer abandoned it.
+  // 0 at the end of a finished text, -1 when the writer abandoned it or the
+  // reader stopped.
   long Read(char* buffer, std::size_t length);
-  // Reader: no more bytes are wanted; the writer no longer waits.
+  // Reader: no more bytes are wanted; the writer no longer waits. Any thread.
   void StopReading();
 
   // libxml2 input callbacks; the context is the TextRelay.
