@@ -64,16 +64,55 @@ INSTANTIATE_TEST_SUITE_P(
         MissingFieldCase{{" , , , ,HIDE"}, " , , , ,HIDE",
                          "В параметрах не указан входной файл: "}));
 
-TEST(ProgramOptionsTest, VersionAndHelp) {
-  const auto version = RunProcess(ORX_EXECUTABLE, {"--version"}, {"DISPLAY="});
-  EXPECT_EQ(version.exitStatus, 0);
-  EXPECT_EQ(version.standardOutput, "4.1.1.1\n");
+// Start-ups that must not load the GUI toolkit. LD_DEBUG makes the loader
+// name every library it opens on standard error.
+struct StartCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  bool awayFromWindowModule;  // run a copy of the program in a folder of its own
+  int exitStatus;
+  std::vector<std::string> outputTexts;  // each somewhere on standard output
+  std::vector<std::string> errorTexts;   // each somewhere on standard error
+};
 
-  const auto help = RunProcess(ORX_EXECUTABLE, {"--help"}, {"DISPLAY="});
-  EXPECT_EQ(help.exitStatus, 0);
-  EXPECT_NE(help.standardOutput.find("SERVER_ORX"), std::string::npos);
-  EXPECT_NE(help.standardOutput.find("HIDE"), std::string::npos);
+void PrintTo(const StartCase& c, std::ostream* out) { *out << c.name; }
+
+class StartWithoutToolkitTest : public ::testing::TestWithParam<StartCase> {};
+
+TEST_P(StartWithoutToolkitTest, ExitsAsExpectedAndLoadsNoQt) {
+  const StartCase& c = GetParam();
+  ScratchDir dir;
+  std::string program = ORX_EXECUTABLE;
+  if (c.awayFromWindowModule) {
+    program = dir / "convertor-orx";
+    std::filesystem::copy_file(ORX_EXECUTABLE, program);
+  }
+  std::vector<std::string> arguments = c.arguments;
+  for (std::string& argument : arguments) {
+    if (argument == "DIR") argument = dir.path().string();
+  }
+  const auto result =
+      RunProcess(program, arguments,
+                 {"LD_DEBUG=libs", "DISPLAY=:0", "QT_QPA_PLATFORM=", "ORX_EVENT_LOG=" + (dir / "e"),
+                  "TMPDIR=" + dir.path().string()});
+  EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
+  for (const std::string& text : c.outputTexts) {
+    EXPECT_NE(result.standardOutput.find(text), std::string::npos) << text;
+  }
+  for (const std::string& text : c.errorTexts) {
+    EXPECT_NE(result.standardError.find(text), std::string::npos) << text;
+  }
+  EXPECT_EQ(result.standardError.find("libQt6"), std::string::npos);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, StartWithoutToolkitTest,
+    ::testing::Values(
+        StartCase{"version", {"--version"}, false, 0, {"4.1.1.1\n"}, {}},
+        StartCase{"help", {"--help"}, false, 0, {"SERVER_ORX", "HIDE"}, {}},
+        StartCase{"batch", {"a.xml,DIR,DIR/none.cod,s.xsd,HIDE"}, false, 1, {}, {"ошибка: "}},
+        StartCase{"no window module", {"a.xml,DIR,k.cod,s.xsd"}, true, 2, {},
+                  {"convertor-orx-window.so", "HIDE"}}));
 
 TEST(BatchRunTest, FailedJobExitsOneWithoutDisplayAndEchoesItsLines) {
   ScratchDir dir;

@@ -5,13 +5,11 @@
 
 #include "app/command_line.h"
 #include "app/startup.h"
+#include "app/window_module.h"
 #include "support/clock.h"
 #include "support/event_log.h"
 #include "support/log_pane.h"
-
-#ifdef ORX_HAVE_WINDOW
-#include "app/window/run_window.h"
-#endif
+#include "support/version.h"
 
 int main(int argc, char** argv) {
   using namespace orx;
@@ -20,7 +18,7 @@ int main(int argc, char** argv) {
     return kExitSuccess;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::puts(ORX_VERSION_TEXT);
+    std::puts(kVersionText);
     return kExitSuccess;
   }
 
@@ -38,10 +36,5 @@ int main(int argc, char** argv) {
     JobContext context{params, log, *events, clock, true, nullptr};
     return RunBatch(fields, parameterText, context);
   }
-#ifdef ORX_HAVE_WINDOW
-  return RunWindow(argc, argv, fields, params, *events, clock);
-#else
-  std::fputs("Окно недоступно в этой сборке; используйте HIDE.\n", stderr);
-  return kExitJobFailed;
-#endif
+  return RunWindowModule({&argc, argv, &fields, &params, events.get(), &clock});
 }

@@ -6,7 +6,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/convertor-orx.1
 install(FILES ${PROJECT_SOURCE_DIR}/docs/ru/convertor-orx.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/ru/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/data/convertor-orx.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+        COMPONENT window)
 if(EXISTS ${PROJECT_SOURCE_DIR}/examples)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
           DESTINATION ${CMAKE_INSTALL_DATADIR}/convertor-orx/examples

@@ -4,14 +4,15 @@
 #include <memory>
 #include <string>
 
-#include "exchange/address.h"
 #include "exchange/https_connection.h"
 #include "exchange/replies.h"
 #include "exchange/server_choice.h"
+#include "package/address.h"
 #include "package/key_file.h"
 #include "package/schema_validation.h"
 #include "package/source_document.h"
 #include "support/kelma_win.h"
+#include "support/version.h"
 
 namespace orx {
 namespace {
@@ -25,7 +26,7 @@ constexpr std::string_view kEmptyHello = "Сервер вернул пустую
 std::string Identification(const KeyParameters& params) {
   return "orxn=" + std::to_string(params.officeNumber) +
          "&plcn=" + std::to_string(params.localeNumber) + "&orxk=" + params.officeKey +
-         "&pver=" ORX_VERSION_TEXT;
+         "&pver=" + kVersionText;
 }
 
 void Record(JobContext& context, EventType type, std::uint16_t category, std::uint32_t eventId,

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "exchange/address.h"
+#include "package/address.h"
 #include "package/cipher.h"
 #include "support/error.h"
 #include "support/event_log.h"

@@ -11,7 +11,6 @@
 namespace orx {
 
 inline constexpr std::string_view CertNamespaceUri = "urn:orx-rf:certificates";
-inline constexpr std::string_view kProgramFullVersion = "4.1.1.1";
 
 // Parses the certificate XML at xmlPath (environment references already
 // expanded), makes an element "arm" with lastKnownChange="0" the root's first

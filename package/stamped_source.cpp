@@ -18,6 +18,7 @@
 #include "package/source_document.h"
 #include "support/error.h"
 #include "support/files.h"
+#include "support/version.h"
 #include "support/xml_document.h"
 #include "support/xml_source_line.h"
 
@@ -196,7 +197,7 @@ class Stamper {
     stamped.AddChild("arm", 0).SetAttribute("lastKnownChange", std::int64_t{0});
     stamped.SetAttribute("version", "2.0");
     stamped.SetAttribute("name", "mcod");
-    stamped.SetAttribute("ProgramFullVersion", kProgramFullVersion);
+    stamped.SetAttribute("ProgramFullVersion", kVersionText);
     stamped.SetAttribute("DateOfCreate", dateOfCreate_);
     DeclareCertNamespace(copy.get());
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "support/error.h"
 #include "support/unique_fd.h"
@@ -116,6 +118,13 @@ std::string ExtractDir(std::string_view path) {
   const auto slash = path.rfind('/');
   if (slash == std::string_view::npos) return {};
   return std::string(path.substr(0, slash));
+}
+
+std::string ProgramFolder() {
+  std::error_code error;
+  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+  if (error) return {};
+  return ExtractDir(exe.string());
 }
 
 std::string GetTempDir() {

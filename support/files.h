@@ -22,6 +22,9 @@ inline constexpr std::uint32_t kAttrArchive = 0x20;
 std::string JoinPath(std::string_view dir, std::string_view name);
 // The text before the last "/", empty when there is none.
 std::string ExtractDir(std::string_view path);
+// The folder of the running program, without a trailing "/" ("" for "/" and
+// when it cannot be read).
+std::string ProgramFolder();
 // A folder private to the user, ${TMPDIR:-/tmp}/convertor-orx-<uid>/ (TMPDIR
 // only when it names an existing folder), created with mode 0700 on first
 // use. An existing one is used only when it is a real folder (not a symbolic

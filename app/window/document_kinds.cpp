@@ -1,8 +1,6 @@
 #include "app/window/document_kinds.h"
 
 #include <cstdlib>
-#include <filesystem>
-#include <system_error>
 
 #include "support/files.h"
 
@@ -34,13 +32,6 @@ std::optional<std::string> FindKeyFile(std::string_view folder, std::string_view
     if (rec.Attributes & kAttrArchive) return rec.Name;
   }
   return std::nullopt;
-}
-
-std::string ProgramFolder() {
-  std::error_code error;
-  const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-  if (error) return {};
-  return ExtractDir(exe.string());
 }
 
 std::string WindowStateFilePath() {

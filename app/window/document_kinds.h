@@ -32,9 +32,6 @@ inline constexpr std::string_view kKeyFileNotFoundMessage =
 // hidden entries count. nullopt when there is none or the folder cannot be read.
 std::optional<std::string> FindKeyFile(std::string_view folder, std::string_view pattern);
 
-// The folder of the running program, without a trailing "/" ("" for "/").
-std::string ProgramFolder();
-
 // Where the window keeps its geometry: $APPDATA/ConvertorOrx.xml when APPDATA
 // is set, else ${XDG_CONFIG_HOME:-$HOME/.config}/ConvertorOrx.xml.
 std::string WindowStateFilePath();

@@ -5,6 +5,7 @@
 
 #include "app/window/document_kinds.h"
 #include "app/window/form_main.h"
+#include "support/files.h"
 
 namespace orx {
 

@@ -1,4 +1,4 @@
-#include "exchange/address.h"
+#include "package/address.h"
 
 #include <climits>
 

@@ -1,0 +1,36 @@
+#pragma once
+// The window lives in a module the executable opens only when it is about to
+// show a window, so batch runs, --help and --version never load the GUI
+// toolkit (nor need it installed).
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "package/job_context.h"
+
+namespace orx {
+
+// What the executable hands the module's entry point. Both sides are built
+// from the same sources at the same time, so the types may cross.
+struct WindowStart {
+  int* argc;
+  char** argv;
+  const CommandLineFields* fields;
+  KeyParameters* params;
+  EventSink* events;
+  const Clock* clock;
+};
+
+// The module's entry point: the window's exit status.
+using WindowEntry = int (*)(const WindowStart* start);
+inline constexpr char kWindowEntryName[] = "orx_window_main";
+
+// Where the module may lie, in the order tried: beside the program (the build
+// tree), then the installed place relative to it.
+std::vector<std::string> WindowModuleCandidates(const std::string& programFolder);
+
+// Opens the module and runs the window. Without the module, writes one line
+// to standard error naming it and HIDE and returns kExitMissingField.
+int RunWindowModule(const WindowStart& start);
+
+}  // namespace orx
