@@ -3,6 +3,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <ostream>
 
@@ -36,7 +37,9 @@ TEST_P(MissingFieldTest, ExitsTwoWithOneRecordAndRunsNoJob) {
                                  {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=",
                                   "QT_QPA_PLATFORM=", "TMPDIR=" + dir.path().string()});
   EXPECT_EQ(result.exitStatus, 2);
-  EXPECT_EQ(result.standardError, "");  // no job wrote to the log pane
+  // The record's text, for the person at the terminal; no job wrote anything.
+  EXPECT_EQ(result.standardError, c.message + c.parameterText + "\n");
+  EXPECT_EQ(result.standardOutput, "");
   const auto records = ReadEventLog(log);
   ASSERT_EQ(records.size(), 1u);
   EXPECT_EQ(records[0].source, "ОРХ РФ");
@@ -109,10 +112,27 @@ INSTANTIATE_TEST_SUITE_P(
     Starts, StartWithoutToolkitTest,
     ::testing::Values(
         StartCase{"version", {"--version"}, false, 0, {"4.1.1.1\n"}, {}},
-        StartCase{"help", {"--help"}, false, 0, {"SERVER_ORX", "HIDE"}, {}},
+        StartCase{"help", {"--help"}, false, 0,
+                  {"SERVER_ORX", "HIDE", "--check", "--inspect", "ORX_TRACE=1"}, {}},
+        StartCase{"check tool", {"--check", "a.xml,", "DIR/none.cod,", "s.xsd"}, false, 1, {},
+                  {"ошибка: "}},
+        StartCase{"short help", {"-h"}, false, 0, {"SERVER_ORX", "HIDE"}, {}},
         StartCase{"batch", {"a.xml,DIR,DIR/none.cod,s.xsd,HIDE"}, false, 1, {}, {"ошибка: "}},
         StartCase{"no window module", {"a.xml,DIR,k.cod,s.xsd"}, true, 2, {},
                   {"convertor-orx-window.so", "HIDE"}}));
+
+TEST(ProgramOptionsTest, WithoutDisplayTheWindowSaysWhatToDo) {
+  for (const char* arguments : {"", "a.xml,out,k.cod,s.xsd"}) {
+    const auto result =
+        RunProcess(ORX_EXECUTABLE, {arguments},
+                   {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "ORX_EVENT_LOG=/dev/null"});
+    EXPECT_EQ(result.exitStatus, 2) << arguments;
+    EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
+        << result.standardError;
+    EXPECT_NE(result.standardError.find("HIDE"), std::string::npos) << result.standardError;
+    EXPECT_NE(result.standardError.find("--help"), std::string::npos) << result.standardError;
+  }
+}
 
 TEST(BatchRunTest, FailedJobExitsOneWithoutDisplayAndEchoesItsLines) {
   ScratchDir dir;
@@ -234,6 +254,8 @@ TEST(BatchPackageRunTest, WritesThePackageFileAndExitsZero) {
   for (const auto& entry : std::filesystem::directory_iterator(out)) {
     const std::string name = entry.path().filename().string();
     EXPECT_TRUE(name.starts_with("FA_007_01_") && name.ends_with("_x.zip.cod")) << name;
+    // Its absolute path is the one line on standard output.
+    EXPECT_EQ(result.standardOutput, entry.path().string() + "\n");
     ++packages;
   }
   EXPECT_EQ(packages, 1);

@@ -31,6 +31,8 @@ std::string ParameterTextFromArguments(int argc, const char* const* argv) {
   return text;
 }
 
+bool IsHelpOption(std::string_view argument) { return argument == "--help" || argument == "-h"; }
+
 CommandLineFields SplitParameterText(std::string_view parameterText) {
   const std::u16string text = Utf8ToUtf16(parameterText);
   CommandLineFields fields;
@@ -39,6 +41,13 @@ CommandLineFields SplitParameterText(std::string_view parameterText) {
   fields.keyFilePath = Field(text, 3);
   fields.xsdPath = Field(text, 4);
   fields.batchMode = Field(text, 5) == "HIDE";
+  return fields;
+}
+
+std::vector<std::string> SplitFields(std::string_view parameterText, int count) {
+  const std::u16string text = Utf8ToUtf16(parameterText);
+  std::vector<std::string> fields;
+  for (int n = 1; n <= count; ++n) fields.push_back(Field(text, n));
   return fields;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "app/operator_tools.h"
 #include "app/startup.h"
 #include "app/window_module.h"
 #include "support/clock.h"
@@ -13,13 +14,17 @@
 
 int main(int argc, char** argv) {
   using namespace orx;
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+  if (argc == 2 && IsHelpOption(argv[1])) {
     std::fputs(UsageText().c_str(), stdout);
     return kExitSuccess;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::puts(kVersionText);
     return kExitSuccess;
+  }
+  if (argc >= 2 && IsToolArgument(argv[1])) {
+    const SystemClock clock;
+    return RunOperatorTool(argc, argv, clock, stdout, stderr);
   }
 
   InitLibraries();
@@ -36,5 +41,6 @@ int main(int argc, char** argv) {
     JobContext context{params, log, *events, clock, true, nullptr};
     return RunBatch(fields, parameterText, context);
   }
+  if (!WindowDisplayAvailable()) return ReportNoDisplay();
   return RunWindowModule({&argc, argv, &fields, &params, events.get(), &clock});
 }

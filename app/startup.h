@@ -16,15 +16,24 @@ inline constexpr int kExitMissingField = 2;
 // loader) and libcurl. The transport loads OpenSSL's providers on first use.
 void InitLibraries();
 
-// The missing-field checks of a batch run. When one fails, writes its record
-// and returns false.
+// The missing-field checks of a batch run. When one fails, writes its record,
+// prints the same text on standard error and returns false.
 bool CheckBatchFields(const CommandLineFields& fields, const std::string& parameterText,
                       EventSink& events);
 
 // Runs the one job a batch command line names and returns the exit status.
+// A package file written goes to standard output as its absolute path.
 int RunBatch(const CommandLineFields& fields, const std::string& parameterText,
              JobContext& context);
 
 std::string UsageText();
+
+// Whether the window can be shown: a display, or a toolkit platform that
+// needs none (QT_QPA_PLATFORM=offscreen and the like).
+bool WindowDisplayAvailable();
+
+// Without a display the window cannot open: one line on standard error that
+// names HIDE and --help; returns kExitMissingField.
+int ReportNoDisplay();
 
 }  // namespace orx

@@ -282,7 +282,14 @@ bool THttpsConnection::SendHttpsRequest() {
     set(CURLOPT_HTTPGET, 1L);
     set(CURLOPT_CUSTOMREQUEST, impl.verb == "GET" ? nullptr : impl.verb.c_str());
   }
-  if (rc == CURLE_OK) rc = curl_easy_perform(h);
+  if (rc == CURLE_OK) {
+    // The transfer touches only this connection, so it may run on a worker.
+    if (BlockingCalls != nullptr) {
+      BlockingCalls->Run([&rc, h] { rc = curl_easy_perform(h); });
+    } else {
+      rc = curl_easy_perform(h);
+    }
+  }
 
   if (impl.noMatchingCert) {
     impl.body.clear();

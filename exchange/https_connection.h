@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/blocking_call.h"
 #include "support/error.h"
 
 namespace orx {
@@ -34,6 +35,8 @@ class THttpsConnection {
   // certificate; empty: DefaultCertStoreFolder() (exchange/cert_store.h) at
   // that moment.
   std::string CertStoreFolder;
+  // Runs the transfer of SendHttpsRequest (not owned); nullptr: in place.
+  BlockingCallRunner* BlockingCalls = nullptr;
 
   // Throws EpnHttpsException when the name holds "/" or ":".
   void SetServerName(std::string_view name);

@@ -95,6 +95,7 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
 JobOutcome RunDialogue(JobContext& context, const std::string& identification,
                        const std::string& sourcePath) {
   auto connection = std::make_unique<THttpsConnection>();
+  connection->BlockingCalls = context.blockingCalls;
   JobOutcome outcome = JobOutcome::Failed;
   std::exception_ptr failure;
   try {
@@ -124,8 +125,9 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
     const std::string xsd = ExpandEnvVars(xsdPath);
 
     LoadParamsFromICod(context, keyFile);
-    const std::string sourcePath = GetFullSourceName(context, xml);
-    if (!ValidateXmlBySchema(context, sourcePath, xsd)) return JobOutcome::Failed;
+    SourceLineMap lines;
+    const std::string sourcePath = GetFullSourceName(context, xml, &lines);
+    if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
 
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {

@@ -1,7 +1,10 @@
 #pragma once
 // What a job works on: the application's one KeyParameters, the log pane, the
 // event log, the clock, the batch-mode flag and (window only) the folder picker.
+#include <string>
+
 #include "package/key_parameters.h"
+#include "support/blocking_call.h"
 #include "support/clock.h"
 #include "support/event_log.h"
 #include "support/folder_picker.h"
@@ -16,9 +19,14 @@ struct JobContext {
   const Clock& clock;
   bool batchMode = false;
   FolderPicker* folderPicker = nullptr;  // asked for the output folder when !batchMode
+  // Runs the network transfers; nullptr: they block the calling thread.
+  BlockingCallRunner* blockingCalls = nullptr;
   // Set while a job runs: a job lets pending window events through, and one
   // started from there must not run inside it.
   bool jobRunning = false;
+  // The absolute path of the package file the last package job wrote; empty
+  // when it wrote none.
+  std::string packagePath{};
 };
 
 // Pending window events are let through while the job runs; a job started

@@ -60,6 +60,8 @@ int NormalisedInput::Fill(char* buffer, int length) {
 
 CrLfWriter::CrLfWriter(int fd) : fd_(fd) { buffer_.reserve(kCapacity + kCapacity / 8); }
 
+CrLfWriter::CrLfWriter(std::string& text) : text_(&text) {}
+
 int CrLfWriter::Callback(void* self, const char* data, int length) noexcept {
   auto* writer = static_cast<CrLfWriter*>(self);
   try {
@@ -83,6 +85,11 @@ void CrLfWriter::Write(std::string_view bytes) {
 }
 
 void CrLfWriter::Flush() {
+  if (text_ != nullptr) {
+    text_->append(buffer_);
+    buffer_.clear();
+    return;
+  }
   std::string_view rest = buffer_;
   while (!rest.empty()) {
     const ssize_t written = ::write(fd_, rest.data(), rest.size());

@@ -28,13 +28,14 @@ class NormalisedInput {
   bool pendingLf_ = false;
 };
 
-// Serialised bytes to a file descriptor (not owned) with every LF made
-// CR LF. libxml2 never writes a raw CR (it writes &#13;), and 0x0A is never
+// Serialised bytes to a file descriptor (not owned), or appended to a
+// string, with every LF made CR LF. libxml2 never writes a raw CR (it writes &#13;), and 0x0A is never
 // part of a multi-byte character in the encodings written, so every LF is a
 // line end. Write and Flush throw Error("Stream write error").
 class CrLfWriter {
  public:
   explicit CrLfWriter(int fd);
+  explicit CrLfWriter(std::string& text);
 
   // libxml2 output callback; ctx is the CrLfWriter. Never throws: -1 and
   // failed() on a write error.
@@ -46,7 +47,8 @@ class CrLfWriter {
 
  private:
   static constexpr std::size_t kCapacity = 256 * 1024;
-  int fd_;
+  int fd_ = -1;
+  std::string* text_ = nullptr;
   std::string buffer_;
   bool failed_ = false;
 };

@@ -1,8 +1,10 @@
 #include "package/package_job.h"
 
 #include <exception>
+#include <filesystem>
 #include <future>
 #include <string>
+#include <system_error>
 
 #include "package/cipher.h"
 #include "package/key_file.h"
@@ -42,6 +44,7 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
                     std::string_view outputFolder, std::string_view keyFilePath) {
   const RunningJob running(context);
   if (!running.entered()) return JobOutcome::Failed;
+  context.packagePath.clear();
   try {
     context.log.Clear();
     const std::string xml = ExpandEnvVars(xmlPath);
@@ -50,7 +53,8 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     const std::string keyFile = ExpandEnvVars(keyFilePath);
 
     LoadParamsFromICod(context, keyFile);
-    const std::string sourcePath = GetFullSourceName(context, xml);
+    SourceLineMap lines;
+    const std::string sourcePath = GetFullSourceName(context, xml, &lines);
     const std::string tempDir = GetTempDir();
     if (tempDir.empty()) throw Error("No private temporary folder is available");
 
@@ -62,7 +66,7 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     std::future<std::string> packing =
         std::async(std::launch::async | std::launch::deferred, BuildPackage, tempDir, sourcePath,
                    context.params.officeKey, context.clock.Now());
-    if (!ValidateXmlBySchema(context, sourcePath, xsd)) return JobOutcome::Failed;
+    if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
     const std::string package = packing.get();
 
     // The operator is asked only once everything that can fail before it has
@@ -81,7 +85,11 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
 
     // Written beside the target and renamed over it: a failure leaves an
     // earlier package file of the same name as it was and no partial file.
-    WriteFileAtomically(package, PackageFileName(context.params, folder));
+    const std::string target = PackageFileName(context.params, folder);
+    WriteFileAtomically(package, target);
+    std::error_code noCurrentFolder;
+    const std::filesystem::path absolute = std::filesystem::absolute(target, noCurrentFolder);
+    context.packagePath = noCurrentFolder ? target : absolute.lexically_normal().string();
     return JobOutcome::Succeeded;
   } catch (const std::exception& e) {
     LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryJob,

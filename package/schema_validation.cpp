@@ -8,8 +8,10 @@
 #include <libxml/xmlschemas.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <new>
 #include <optional>
@@ -26,27 +28,86 @@ namespace {
 
 constexpr std::string_view kInvalidDocument = "xml не прошел проверку";
 
-// The first error libxml2 reports (warnings are ignored), as one line of
-// text naming the line of the document where it was found.
-class FirstError {
+// Every error libxml2 reports while one document is validated, as problems
+// naming a line. The validator hears of each start and end tag before it
+// checks it, so the tags counted so far tell where in the document it stands.
+class ProblemCollector {
  public:
+  ProblemCollector(const SourceLineMap* lines, const SchemaProblemSink& report)
+      : lines_(lines != nullptr && !lines->empty() ? lines : nullptr), report_(report) {}
+
   static void Collect(void* self, xmlErrorPtr error) {
-    static_cast<FirstError*>(self)->Take(error);
+    static_cast<ProblemCollector*>(self)->Take(error);
+  }
+
+  static void CountTag(void* self, const xmlChar*, const xmlChar*, const xmlChar*, int,
+                       const xmlChar**, int, int, const xmlChar**) {
+    ++static_cast<ProblemCollector*>(self)->tags_;
+  }
+  static void CountEndTag(void* self, const xmlChar*, const xmlChar*, const xmlChar*) {
+    ++static_cast<ProblemCollector*>(self)->tags_;
   }
 
   void Take(const xmlError* error) {
-    if (reason_ || error == nullptr || error->level < XML_ERR_ERROR) return;
+    if (error == nullptr || error->level < XML_ERR_ERROR) return;
+    std::string text = error->message ? error->message : "Unknown error";
+    for (char& c : text) {
+      if (c == '\r' || c == '\n') c = ' ';
+    }
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    // libxml2 raises this note on a value it has already reported as an error.
+    if (text.find(": Warning: ") != std::string::npos) return;
+    std::optional<std::uint32_t> line;
+    if (lines_ != nullptr) {
+      // A validity error concerns the tag just read; a parse error the next.
+      const bool validity = error->domain == XML_FROM_SCHEMASV;
+      line = lines_->LineOfStampedTag(validity && tags_ > 0 ? tags_ - 1 : tags_);
+    } else if (error->line > 0) {
+      line = static_cast<std::uint32_t>(error->line);
+    }
+    Report({std::move(text), line});
+  }
+
+  // A problem libxml2 gave no error for.
+  void Add(std::string reason) { Report({std::move(reason), std::nullopt}); }
+
+  std::uint64_t count() const { return count_; }
+  void RethrowFailure() const {
+    if (failure_) std::rethrow_exception(failure_);
+  }
+
+ private:
+  // Nothing may unwind through libxml2.
+  void Report(const SchemaProblem& problem) noexcept {
+    if (failure_) return;
+    ++count_;
+    try {
+      report_(problem);
+    } catch (...) {
+      failure_ = std::current_exception();
+    }
+  }
+
+  const SourceLineMap* lines_;
+  const SchemaProblemSink& report_;
+  std::uint64_t tags_ = 0;
+  std::uint64_t count_ = 0;
+  std::exception_ptr failure_;
+};
+
+// The first problem of a document, for the schema's own compile errors.
+class FirstError {
+ public:
+  static void Collect(void* self, xmlErrorPtr error) {
+    auto& first = *static_cast<FirstError*>(self);
+    if (first.reason_ || error == nullptr || error->level < XML_ERR_ERROR) return;
     std::string text = error->message ? error->message : "Unknown error";
     for (char& c : text) {
       if (c == '\r' || c == '\n') c = ' ';
     }
     while (!text.empty() && text.back() == ' ') text.pop_back();
     if (error->line > 0) text += " (строка " + std::to_string(error->line) + ")";
-    reason_ = std::move(text);
-  }
-
-  void Set(std::string reason) {
-    if (!reason_) reason_ = std::move(reason);
+    first.reason_ = std::move(text);
   }
 
   const std::optional<std::string>& reason() const { return reason_; }
@@ -56,13 +117,13 @@ class FirstError {
 };
 
 // libxml2 reports parser errors through a per-thread handler; this routes
-// them to one FirstError for the lifetime of the object and puts the
-// previous handler back afterwards.
+// them to one sink for the lifetime of the object and puts the previous
+// handler back afterwards.
 class ScopedErrorHandler {
  public:
-  explicit ScopedErrorHandler(FirstError& sink)
+  ScopedErrorHandler(void* sink, xmlStructuredErrorFunc handler)
       : savedHandler_(xmlStructuredError), savedContext_(xmlStructuredErrorContext) {
-    xmlSetStructuredErrorFunc(&sink, &FirstError::Collect);
+    xmlSetStructuredErrorFunc(sink, handler);
   }
   ~ScopedErrorHandler() { xmlSetStructuredErrorFunc(savedContext_, savedHandler_); }
   ScopedErrorHandler(const ScopedErrorHandler&) = delete;
@@ -83,17 +144,19 @@ struct ValidCtxtFree {
   void operator()(xmlSchemaValidCtxtPtr p) const noexcept { xmlSchemaFreeValidCtxt(p); }
 };
 
+}  // namespace
+
 // A compiled schema and the document it was compiled from (the schema refers
 // into it, so the document must outlive it).
-class CompiledSchema {
+class SchemaChecker::Compiled {
  public:
-  explicit CompiledSchema(const std::string& xsdPath)
+  explicit Compiled(const std::string& xsdPath)
       : document_(XmlDocument::Parse(FileToString(xsdPath), xsdPath)) {
     FirstError error;
     {
       // A schema may include or import files beside it; documents never may.
       XmlLocalLoadScope localFiles;
-      ScopedErrorHandler handler(error);
+      ScopedErrorHandler handler(&error, &FirstError::Collect);
       std::unique_ptr<xmlSchemaParserCtxt, SchemaParserFree> parser(
           xmlSchemaNewDocParserCtxt(document_.get()));
       if (!parser) throw std::bad_alloc();
@@ -121,6 +184,8 @@ class CompiledSchema {
   std::unique_ptr<xmlSchema, SchemaFree> schema_;
 };
 
+namespace {
+
 class FileDescriptor {
  public:
   explicit FileDescriptor(int fd) : fd_(fd) {}
@@ -146,40 +211,85 @@ int ReadChunk(void* context, char* buffer, int length) {
 
 int KeepOpen(void*) { return 0; }
 
-// Streams the document through the validating parser. Returns the reason for
-// the first error, or nothing when the document is valid.
-std::optional<std::string> FirstProblem(const CompiledSchema& schema, const std::string& xmlPath) {
-  FirstError error;
-  FileDescriptor file(::open(xmlPath.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.get() < 0) {
-    char reason[256];
-    return "Cannot open file \"" + xmlPath + "\". " + strerror_r(errno, reason, sizeof reason);
-  }
-  std::unique_ptr<xmlSchemaValidCtxt, ValidCtxtFree> validator(xmlSchemaNewValidCtxt(schema.get()));
-  if (!validator) throw std::bad_alloc();
-  xmlSchemaSetValidStructuredErrors(validator.get(), &FirstError::Collect, &error);
+int ReadText(void* context, char* buffer, int length) {
+  auto& rest = *static_cast<std::string_view*>(context);
+  const std::size_t n = std::min(rest.size(), static_cast<std::size_t>(length));
+  std::memcpy(buffer, rest.data(), n);
+  rest.remove_prefix(n);
+  return static_cast<int>(n);
+}
 
-  int fd = file.get();
-  // xmlSchemaValidateStream takes the buffer over and frees it.
-  xmlParserInputBufferPtr input =
-      xmlParserInputBufferCreateIO(&ReadChunk, &KeepOpen, &fd, XML_CHAR_ENCODING_NONE);
+// Runs the validating parser over input (which it takes over and frees).
+std::uint64_t Validate(xmlSchemaPtr schema, xmlParserInputBufferPtr input,
+                       const SourceLineMap* lines, const SchemaProblemSink& report) {
   if (input == nullptr) throw std::bad_alloc();
+  std::unique_ptr<xmlSchemaValidCtxt, ValidCtxtFree> validator(xmlSchemaNewValidCtxt(schema));
+  if (!validator) {
+    xmlFreeParserInputBuffer(input);
+    throw std::bad_alloc();
+  }
+  ProblemCollector problems(lines, report);
+  xmlSchemaSetValidStructuredErrors(validator.get(), &ProblemCollector::Collect, &problems);
+  // The validator passes every tag on to these handlers first.
+  xmlSAXHandler counting{};
+  counting.initialized = XML_SAX2_MAGIC;
+  counting.startElementNs = &ProblemCollector::CountTag;
+  counting.endElementNs = &ProblemCollector::CountEndTag;
   int result = 0;
   {
-    ScopedErrorHandler handler(error);
-    result = xmlSchemaValidateStream(validator.get(), input, XML_CHAR_ENCODING_NONE, nullptr, nullptr);
+    ScopedErrorHandler handler(&problems, &ProblemCollector::Collect);
+    result = xmlSchemaValidateStream(validator.get(), input, XML_CHAR_ENCODING_NONE, &counting,
+                                     &problems);
   }
-  if (result != 0) error.Set("The document is not valid (code " + std::to_string(result) + ")");
-  return error.reason();
+  problems.RethrowFailure();
+  if (result != 0 && problems.count() == 0) {
+    problems.Add("The document is not valid (code " + std::to_string(result) + ")");
+    problems.RethrowFailure();
+  }
+  return problems.count();
 }
 
 }  // namespace
 
-bool ValidateXmlBySchema(JobContext& context, std::string_view xmlPath, std::string_view xsdPath) {
+SchemaChecker::SchemaChecker(const std::string& xsdPath)
+    : compiled_(std::make_unique<Compiled>(xsdPath)) {}
+
+SchemaChecker::~SchemaChecker() = default;
+
+std::uint64_t SchemaChecker::CheckFile(const std::string& path, const SourceLineMap* lines,
+                                       const SchemaProblemSink& report) const {
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) {
+    char reason[256];
+    report({"Cannot open file \"" + path + "\". " + strerror_r(errno, reason, sizeof reason),
+            std::nullopt});
+    return 1;
+  }
+  int fd = file.get();
+  return Validate(compiled_->get(),
+                  xmlParserInputBufferCreateIO(&ReadChunk, &KeepOpen, &fd, XML_CHAR_ENCODING_NONE),
+                  lines, report);
+}
+
+std::uint64_t SchemaChecker::CheckText(std::string_view text, const SourceLineMap* lines,
+                                       const SchemaProblemSink& report) const {
+  std::string_view rest = text;
+  return Validate(compiled_->get(),
+                  xmlParserInputBufferCreateIO(&ReadText, &KeepOpen, &rest, XML_CHAR_ENCODING_NONE),
+                  lines, report);
+}
+
+bool ValidateXmlBySchema(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
+                         const SourceLineMap* lines) {
   const std::string expandedXml = ExpandEnvVars(xmlPath);
   const std::string expandedXsd = ExpandEnvVars(xsdPath);
-  const CompiledSchema schema(expandedXsd);
-  const std::optional<std::string> problem = FirstProblem(schema, expandedXml);
+  const SchemaChecker schema(expandedXsd);
+  std::optional<std::string> problem;
+  schema.CheckFile(expandedXml, lines, [&problem](const SchemaProblem& found) {
+    if (problem) return;
+    problem = found.reason;
+    if (found.line) *problem += " (строка " + std::to_string(*found.line) + ")";
+  });
   if (!problem) return true;
   context.log.Append(*problem);
   LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryJob,

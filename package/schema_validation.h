@@ -1,24 +1,64 @@
 #pragma once
 // Checks a source document against the XML Schema of its document kind.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "package/job_context.h"
+#include "package/source_lines.h"
 
 namespace orx {
 
-// Expands environment references in both paths, loads the schema (its target
-// namespace must be CertNamespaceUri; local xs:include/xs:import files are
-// read, nothing from the network) and validates the document while it is
-// read, without building a tree.
+// One error the validator found: its reason on one line, and the line of the
+// operator's file where it was found, when that is known.
+struct SchemaProblem {
+  std::string reason;
+  std::optional<std::uint32_t> line;
+};
+using SchemaProblemSink = std::function<void(const SchemaProblem&)>;
+
+// A schema compiled once for any number of documents. Its target namespace
+// must be CertNamespaceUri; local xs:include/xs:import files are read,
+// nothing from the network. A schema that cannot be read, is not a schema,
+// or has another target namespace throws Error with the parser's message.
+class SchemaChecker {
+ public:
+  explicit SchemaChecker(const std::string& xsdPath);
+  ~SchemaChecker();
+  SchemaChecker(const SchemaChecker&) = delete;
+  SchemaChecker& operator=(const SchemaChecker&) = delete;
+
+  // Streams the document through the validating parser, without building a
+  // tree, and hands report every error in document order (warnings are left
+  // out). With lines (the stamping's record of the operator's file) a
+  // problem names the operator's line; without, the document's own line.
+  // A file that cannot be read or a document that is not well-formed is a
+  // problem too. Returns how many were reported; what report throws is
+  // thrown again once the parser has stopped.
+  std::uint64_t CheckFile(const std::string& path, const SourceLineMap* lines,
+                          const SchemaProblemSink& report) const;
+  std::uint64_t CheckText(std::string_view text, const SourceLineMap* lines,
+                          const SchemaProblemSink& report) const;
+
+ private:
+  class Compiled;
+  std::unique_ptr<Compiled> compiled_;
+};
+
+// Expands environment references in both paths and checks the document
+// against the schema (SchemaChecker).
 //
 // Returns true when the document is well-formed and valid; nothing is written
 // then. Returns false when the document cannot be read, is not well-formed or
 // is not valid, after appending one line to the log pane (the reason for the
-// first error, naming its line) and writing one event record ("ОРХ РФ",
-// "xml не прошел проверку", the reason).
+// first error, then " (строка N)" with its line when known) and writing one
+// event record ("ОРХ РФ", "xml не прошел проверку", that line).
 //
-// A schema that cannot be read, is not a schema, or has another target
-// namespace throws Error with the parser's message instead.
-bool ValidateXmlBySchema(JobContext& context, std::string_view xmlPath, std::string_view xsdPath);
+// Schema failures throw as SchemaChecker does.
+bool ValidateXmlBySchema(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
+                         const SourceLineMap* lines = nullptr);
 
 }  // namespace orx

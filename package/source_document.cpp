@@ -27,18 +27,28 @@ std::string NamespaceDeclaration() {
 
 }  // namespace
 
-std::string GetFullSourceName(JobContext& context, std::string_view xmlPath) {
+std::string GetFullSourceName(JobContext& context, std::string_view xmlPath, SourceLineMap* lines) {
   try {
     const std::string tempDir = GetTempDir();
     if (tempDir.empty()) throw Error("No private temporary folder is available");
     const std::string target = JoinPath(tempDir, kSourceFileName);
-    WriteStampedSource(xmlPath, target, FormatDateOfCreate(context.clock.Now()));
+    WriteStampedSource(xmlPath, target, FormatDateOfCreate(context.clock.Now()), lines);
     return target;
   } catch (const std::exception& e) {
     LogEvent(context.events, context.params.kindTitle, EventType::Error, kCategoryJob,
              kEventOperationFailed, {"TFormMain.GetFullSourceName", e.what()});
     throw Error(e.what());
   }
+}
+
+std::string SourceDocumentText(const Clock& clock, std::string_view xmlPath, SourceLineMap* lines) {
+  return StampedSourceText(FileToString(xmlPath), FormatDateOfCreate(clock.Now()), lines);
+}
+
+void RestoreNamespaceDeclaration(std::string& text) {
+  constexpr std::string_view kRoot = "dataPacket ";
+  const auto at = text.find(kRoot);
+  if (at != std::string::npos) text.insert(at + kRoot.size(), NamespaceDeclaration());
 }
 
 void RemoveNamespaceDeclaration(std::string& text) {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "package/job_context.h"
+#include "package/source_lines.h"
 
 namespace orx {
 
@@ -26,7 +27,16 @@ inline constexpr std::string_view CertNamespaceUri = "urn:orx-rf:certificates";
 //
 // The root element need not be called "dataPacket": whatever it is called, it
 // gets the declaration, and the schema check then reports the undeclared root.
-std::string GetFullSourceName(JobContext& context, std::string_view xmlPath);
+//
+// lines, when given, learns where the certificate XML's tags stood, for
+// ValidateXmlBySchema to name the operator's lines.
+std::string GetFullSourceName(JobContext& context, std::string_view xmlPath,
+                              SourceLineMap* lines = nullptr);
+
+// The text GetFullSourceName would write for the certificate XML at xmlPath,
+// made in memory: nothing is written and nothing recorded. Throws Error as
+// GetFullSourceName does.
+std::string SourceDocumentText(const Clock& clock, std::string_view xmlPath, SourceLineMap* lines);
 
 // The bytes of the file at sourcePath with the first occurrence of
 // xmlns="<CertNamespaceUri>" cut out (the blank before it stays). A file
@@ -36,5 +46,10 @@ std::string GetSourceForPacking(std::string_view sourcePath);
 
 // Cuts the declaration from text as GetSourceForPacking does.
 void RemoveNamespaceDeclaration(std::string& text);
+
+// Puts the declaration back into a text for packing, where the stamping put
+// it: right after the first "dataPacket" that a blank follows. A text without
+// such a place comes back unchanged.
+void RestoreNamespaceDeclaration(std::string& text);
 
 }  // namespace orx

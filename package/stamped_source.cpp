@@ -8,6 +8,7 @@
 #include <libxml/xmlsave.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 
 #include "package/line_end_streams.h"
 #include "package/source_document.h"
+#include "package/source_lines.h"
 #include "support/error.h"
 #include "support/files.h"
 #include "support/version.h"
@@ -72,7 +74,8 @@ void DeclareCertNamespace(xmlNodePtr root) {
 // output is what a whole tree would give.
 class Stamper {
  public:
-  Stamper(CrLfWriter& out, std::string_view dateOfCreate) : out_(out), dateOfCreate_(dateOfCreate) {}
+  Stamper(CrLfWriter& out, std::string_view dateOfCreate, SourceLineMap* lines)
+      : out_(out), dateOfCreate_(dateOfCreate), lines_(lines) {}
 
   void Run(std::string_view bytes) {
     NormalisedInput input(bytes);
@@ -85,11 +88,15 @@ class Stamper {
     ctxt->sax->startElementNs = &Stamper::StartElement;
     ctxt->sax->endElementNs = &Stamper::EndElement;
     ctxt->sax->serror = &Stamper::ParseError;
+    document_ = ctxt.get();
     xmlParseDocument(ctxt.get());
+    document_ = nullptr;
 
     if (failure_) std::rethrow_exception(failure_);
     if (!ctxt->wellFormed || root_ == nullptr) ThrowParseError(*ctxt, bytes);
     WriteRootChildren();
+    // An entity used twice is copied into the tree without telling its tags.
+    if (lines_ != nullptr && lines_->size() != 2 * elements_) lines_->MarkInexact();
     out_.Write(rootEndTag_);
     out_.Write("\n");
     for (xmlNodePtr node = root_->next; node != nullptr; node = node->next) {
@@ -113,6 +120,7 @@ class Stamper {
     xmlSAX2StartElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes,
                           nbDefaulted, attributes);
     Stamper& self = Of(ctx);
+    self.RecordLine();
     if (self.root_ != nullptr || self.failure_ || ctxt->node == nullptr || ctxt->nodeNr != 1) return;
     self.root_ = ctxt->node;
     self.Guard(ctxt, [&] { self.BeginRoot(ctxt); });
@@ -122,6 +130,7 @@ class Stamper {
                          const xmlChar* uri) {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
     Stamper& self = Of(ctx);
+    self.RecordLine();
     const xmlNodePtr ending = ctxt->node;
     xmlSAX2EndElementNs(ctx, localname, prefix, uri);
     if (self.failure_ || self.root_ == nullptr || ending == nullptr || ending->parent != self.root_) return;
@@ -138,6 +147,16 @@ class Stamper {
     self.errorSet_ = true;
     self.errorMessage_ = error->message != nullptr ? error->message : "";
     self.errorLine_ = error->line;
+  }
+
+  // The line of the operator's file the parser stands on. Elements of an
+  // entity are parsed in a context of their own; they get the line of the
+  // reference.
+  void RecordLine() {
+    if (lines_ == nullptr || failure_ || document_ == nullptr) return;
+    const xmlParserInputPtr input = document_->inputNr > 0 ? document_->inputTab[0] : nullptr;
+    if (input == nullptr) return;
+    Guard(document_, [&] { lines_->Add(static_cast<std::uint32_t>(std::max(input->line, 1))); });
   }
 
   // Nothing may unwind through the parser: a failure stops it and is thrown
@@ -218,10 +237,25 @@ class Stamper {
   void WriteRootChildren() {
     xmlNodePtr node = lastWritten_ != nullptr ? lastWritten_->next : root_->children;
     for (; node != nullptr; node = node->next) {
+      if (lines_ != nullptr) elements_ += CountElements(node);
       xmlSaveTree(save_.get(), node);
       lastWritten_ = node;
     }
     Flush();
+  }
+
+  static std::uint64_t CountElements(xmlNodePtr top) {
+    std::uint64_t count = 0;
+    for (xmlNodePtr node = top; node != nullptr;) {
+      if (node->type == XML_ELEMENT_NODE) ++count;
+      if (node->type == XML_ELEMENT_NODE && node->children != nullptr) {
+        node = node->children;
+        continue;
+      }
+      while (node != top && node->next == nullptr) node = node->parent;
+      node = node == top ? nullptr : node->next;
+    }
+    return count;
   }
 
   void DropWrittenChildren() {
@@ -257,6 +291,9 @@ class Stamper {
 
   CrLfWriter& out_;
   std::string dateOfCreate_;
+  SourceLineMap* lines_;
+  xmlParserCtxtPtr document_ = nullptr;
+  std::uint64_t elements_ = 1;  // the root
   std::string encoding_;
   int options_ = 0;
   SavePtr save_;
@@ -297,7 +334,7 @@ class Descriptor {
 }  // namespace
 
 void WriteStampedSource(std::string_view inputPath, const std::string& outputPath,
-                        std::string_view dateOfCreate) {
+                        std::string_view dateOfCreate, SourceLineMap* lines) {
   InitXmlLibrary();
   const std::string bytes = FileToString(inputPath);
   std::string folder = ExtractDir(outputPath);
@@ -307,11 +344,20 @@ void WriteStampedSource(std::string_view inputPath, const std::string& outputPat
   if (file.get() < 0) ThrowCannotCreate(outputPath, errno);
   {
     CrLfWriter out(file.get());
-    Stamper(out, dateOfCreate).Run(bytes);
+    Stamper(out, dateOfCreate, lines).Run(bytes);
   }
   if (!file.Close()) throw Error("Stream write error");
   if (::rename(temp.path().c_str(), outputPath.c_str()) != 0) ThrowCannotCreate(outputPath, errno);
   temp.Release();
+}
+
+std::string StampedSourceText(std::string_view bytes, std::string_view dateOfCreate,
+                              SourceLineMap* lines) {
+  InitXmlLibrary();
+  std::string text;
+  CrLfWriter out(text);
+  Stamper(out, dateOfCreate, lines).Run(bytes);
+  return text;
 }
 
 }  // namespace orx

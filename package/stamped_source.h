@@ -8,6 +8,8 @@
 
 namespace orx {
 
+class SourceLineMap;
+
 // Reads the certificate XML at inputPath and writes to outputPath:
 // - the XML declaration in the encoding the input declared (UTF-8 when it
 //   declared none or a 16/32-bit one), then what precedes the root;
@@ -24,7 +26,16 @@ namespace orx {
 // that cannot be read or written, or with the XML layer's parse message
 // ("<reason>\r\nLine: <n>\r\n<start of the line>") for input that does not
 // parse.
+//
+// When lines is given, it receives where each start and end tag stood in the
+// input, so that a problem found in the written copy can name the input's line.
 void WriteStampedSource(std::string_view inputPath, const std::string& outputPath,
-                        std::string_view dateOfCreate);
+                        std::string_view dateOfCreate, SourceLineMap* lines = nullptr);
+
+// The same document made from the certificate XML's bytes and returned
+// instead of written: nothing touches the disk. Throws as WriteStampedSource
+// does for input that does not parse.
+std::string StampedSourceText(std::string_view bytes, std::string_view dateOfCreate,
+                              SourceLineMap* lines = nullptr);
 
 }  // namespace orx

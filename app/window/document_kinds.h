@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace orx {
 
@@ -32,8 +33,36 @@ inline constexpr std::string_view kKeyFileNotFoundMessage =
 // hidden entries count. nullopt when there is none or the folder cannot be read.
 std::optional<std::string> FindKeyFile(std::string_view folder, std::string_view pattern);
 
+// The folders searched, in order, for the key file and the schema of a kind.
+struct SearchPlaces {
+  std::vector<std::string> keyFolders;
+  std::vector<std::string> schemaFolders;
+};
+
+// The places of an installed program: its own folder first, then
+// ${XDG_DATA_HOME:-$HOME/.local/share}/convertor-orx/keys and
+// /etc/convertor-orx/keys; schemas in its folder, then convertor-orx/schemas
+// under those two data places and /usr/share/convertor-orx/schemas. A
+// relative XDG_DATA_HOME and an unknown home are passed over.
+SearchPlaces InstallSearchPlaces(std::string_view programFolder, const char* xdgDataHome,
+                                 const char* home);
+// The same for this process's environment (HOME unset: the user's home from
+// the user database).
+SearchPlaces InstallSearchPlaces(std::string_view programFolder);
+
+// The absolute path of the first key file that FindKeyFile finds in the key
+// folders, in order.
+std::optional<std::string> FindKeyFileIn(const SearchPlaces& places, std::string_view pattern);
+
+// The absolute path of the first regular file named schemaName in the schema
+// folders; when there is none, its path in the first folder, so that the job
+// names where it was expected.
+std::string FindSchema(const SearchPlaces& places, std::string_view schemaName);
+
 // Where the window keeps its geometry: $APPDATA/ConvertorOrx.xml when APPDATA
-// is set, else ${XDG_CONFIG_HOME:-$HOME/.config}/ConvertorOrx.xml.
+// is set, else ${XDG_CONFIG_HOME:-$HOME/.config}/ConvertorOrx.xml. Relative
+// values are passed over; with HOME unset the user database names the home.
+// Empty when no absolute place is known: the geometry is then not kept.
 std::string WindowStateFilePath();
 
 }  // namespace orx

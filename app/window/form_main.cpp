@@ -1,5 +1,6 @@
 #include "app/window/form_main.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFontMetrics>
@@ -10,6 +11,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include "app/window/button_placement.h"
 #include "app/window/document_kinds.h"
@@ -27,6 +29,9 @@ constexpr int kButtonTop = 16;
 constexpr int kButtonHeight = 25;
 constexpr int kButtonDesignWidth = 75;
 constexpr int kSplitterHandle = 3;
+
+// Followed by the absolute path of the package file a job wrote.
+constexpr std::string_view kPackageWrittenMessage = "Файл сформирован: ";
 
 // One splitter per draggable band: dragging a band's lower edge moves the
 // bands below it instead of squeezing its neighbour.
@@ -46,18 +51,67 @@ QSplitter* MakeBandSplitter(const QString& name, QWidget* band, QWidget* rest, i
 
 QString Q(std::string_view text) { return QString::fromUtf8(text.data(), qsizetype(text.size())); }
 
+// A wheel turned over the list while the operator scrolls past it would
+// choose a kind, which empties the XML field and replaces the schema: only
+// a list that has the keyboard focus takes the wheel.
+class KindList final : public QComboBox {
+ public:
+  KindList() { setFocusPolicy(Qt::StrongFocus); }
+
+ protected:
+  void wheelEvent(QWheelEvent* event) override {
+    if (!hasFocus()) {
+      event->ignore();
+      return;
+    }
+    QComboBox::wheelEvent(event);
+  }
+};
+
+bool IsUserInput(QEvent::Type type) {
+  switch (type) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::MouseButtonDblClick:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+    case QEvent::ShortcutOverride:
+    case QEvent::Shortcut:
+    case QEvent::Wheel:
+    case QEvent::ContextMenu:
+    case QEvent::TouchBegin:
+    case QEvent::TouchUpdate:
+    case QEvent::TouchEnd:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace
 
-// Marks a job as running for its lifetime: the buttons are disabled and the
-// handlers refuse to start anything else, on every way out of the job.
+// Marks a job as running for its lifetime: the buttons are disabled, the
+// cursor is busy and input to the window is dropped, on every way out of the
+// job. Input the operator gave meanwhile (a second press, a click on a field)
+// is dropped too instead of being delivered once the job has ended.
 class TFormMain::JobScope {
  public:
   explicit JobScope(TFormMain& form) : form_(form) {
     form_.jobRunning_ = true;
     form_.buttonFile_->setEnabled(false);
     form_.buttonServer_->setEnabled(false);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    qApp->installEventFilter(&form_);
+    // The job's own first step, shown at once with the disabled buttons and
+    // the busy cursor before the job blocks.
+    form_.log_.Clear();
+    QCoreApplication::processEvents();
   }
   ~JobScope() {
+    // Takes in and drops what queued up while the job ran.
+    QCoreApplication::processEvents();
+    qApp->removeEventFilter(&form_);
+    QApplication::restoreOverrideCursor();
     form_.buttonFile_->setEnabled(true);
     form_.buttonServer_->setEnabled(true);
     form_.jobRunning_ = false;
@@ -76,6 +130,7 @@ TFormMain::TFormMain(FormMainServices services, QWidget* parent)
       folderPicker_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
       jobContext_{services_.params, log_, services_.events, services_.clock, false,
                   &folderPicker_} {
+  jobContext_.blockingCalls = &networkWait_;
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("Конвертор XML"));
   setFont(QFont(QStringLiteral("Arial"), 8));
@@ -96,7 +151,8 @@ void TFormMain::BuildControls() {
   auto* panelTop = new QWidget;
   panelTop->setObjectName(QStringLiteral("PanelTop"));
   panelTop->setFixedHeight(kPanelTopHeight);
-  comboBoxTypeDocument_ = new QComboBox(panelTop);
+  comboBoxTypeDocument_ = new KindList;
+  comboBoxTypeDocument_->setParent(panelTop);
   comboBoxTypeDocument_->setObjectName(QStringLiteral("ComboBoxTypeDocument"));
   comboBoxTypeDocument_->setEditable(false);
   for (const DocumentKindItem& item : kDocumentKindItems) {
@@ -116,7 +172,7 @@ void TFormMain::BuildControls() {
       QStringLiteral("Выбор файла"), &TFormMain::PanelSelectXMLClick);
   QWidget* panelXSD = MakeFilePanel(
       QStringLiteral("PanelXSD"), QStringLiteral("LabelXSD"),
-      QStringLiteral("Уажите XSD файл схемы проверки"), editXSD_, QStringLiteral("EditXSD"),
+      QStringLiteral("Укажите XSD файл схемы проверки"), editXSD_, QStringLiteral("EditXSD"),
       QStringLiteral("PanelSelectXSD"), 34, QString(), &TFormMain::PanelSelectXSDClick);
   QWidget* panelICod = MakeFilePanel(
       QStringLiteral("PanelICod"), QStringLiteral("LabelICod"),
@@ -209,9 +265,9 @@ void TFormMain::ComboBoxTypeDocumentSelect(int index) {
   editXML_->clear();
   if (index >= 0 && index < int(kDocumentKindItems.size())) {
     const DocumentKindItem& item = kDocumentKindItems[std::size_t(index)];
-    editXSD_->setText(Q(item.schemaName));
+    editXSD_->setText(QString::fromStdString(FindSchema(services_.places, item.schemaName)));
     editICod_->clear();
-    if (const auto keyFile = FindKeyFile(services_.programFolder, item.keyFilePattern)) {
+    if (const auto keyFile = FindKeyFileIn(services_.places, item.keyFilePattern)) {
       editICod_->setText(QString::fromStdString(*keyFile));
     }
   }
@@ -252,7 +308,12 @@ void TFormMain::RunJob(Job job) {
 
 void TFormMain::ButtonFileClick() {
   RunJob([](JobContext& context, const std::string& xml, const std::string& xsd,
-            const std::string& keyFile) { XmlToCod(context, xml, xsd, {}, keyFile); });
+            const std::string& keyFile) {
+    XmlToCod(context, xml, xsd, {}, keyFile);
+    if (!context.packagePath.empty()) {
+      context.log.Append(std::string(kPackageWrittenMessage) + context.packagePath);
+    }
+  });
 }
 
 void TFormMain::ButtonServerClick() {
@@ -276,17 +337,34 @@ void TFormMain::PanelButtonResize() {
 }
 
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
+  if (jobRunning_ && IsUserInput(event->type())) {
+    // Dialogs a job opens (the folder picker) are windows of their own and
+    // keep their input.
+    const auto* widget = qobject_cast<QWidget*>(watched);
+    if (widget != nullptr && widget->window() == this) return true;
+  }
   if (watched == panelButton_ && event->type() == QEvent::Resize) PanelButtonResize();
   return QWidget::eventFilter(watched, event);
 }
 
-void TFormMain::showEvent(QShowEvent* event) {
-  // Spontaneous events come from the window system (restoring a minimised
-  // window); only the program's own show and hide count.
-  if (!event->spontaneous() && !services_.stateFilePath.empty()) {
+void TFormMain::setVisible(bool visible) {
+  // Restored before the native window exists, so that the saved corner is
+  // the frame's, as it was saved, and not the inner area's. Only the
+  // program's own show comes here; the window system's (restoring a
+  // minimised window) does not.
+  if (visible && !isVisible() && !services_.stateFilePath.empty()) {
     RestoreFormState(this, services_.stateFilePath);
   }
-  QWidget::showEvent(event);
+  QWidget::setVisible(visible);
+}
+
+void TFormMain::moveEvent(QMoveEvent* event) {
+  // A window manager may draw a maximised window with thinner borders; the
+  // saved corner of a maximised window is worked out with the normal ones.
+  if (windowState() == Qt::WindowNoState && isVisible()) {
+    setProperty(kNormalFrameOffsetProperty, geometry().topLeft() - pos());
+  }
+  QWidget::moveEvent(event);
 }
 
 void TFormMain::hideEvent(QHideEvent* event) {

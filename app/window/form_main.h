@@ -9,9 +9,11 @@
 
 #include "app/command_line.h"
 #include "app/window/dialog_runner.h"
+#include "app/window/document_kinds.h"
 #include "app/window/file_picker.h"
 #include "app/window/memo_log_view.h"
 #include "app/window/select_dir_dialog.h"
+#include "app/window/worker_wait.h"
 #include "package/job_context.h"
 
 class QComboBox;
@@ -25,7 +27,7 @@ struct FormMainServices {
   KeyParameters& params;
   EventSink& events;
   const Clock& clock;
-  std::string programFolder;        // where the key files of the kinds are looked for
+  SearchPlaces places;              // where the kinds' key files and schemas are looked for
   std::string stateFilePath;        // empty: the geometry is neither read nor kept
   DialogRunner* dialogs = nullptr;  // not owned; nullptr: dialogs run modally
 };
@@ -44,7 +46,8 @@ class TFormMain : public QWidget {
   TSelectDirDialog& folderPicker() { return folderPicker_; }
   bool jobRunning() const { return jobRunning_; }
 
-  // Handlers; each does nothing while a job runs.
+  // Handlers; each does nothing while a job runs. A package file written
+  // adds a line with its path to the log pane.
   void ComboBoxTypeDocumentSelect(int index);
   void PanelSelectXMLClick();
   void PanelSelectXSDClick();
@@ -57,8 +60,9 @@ class TFormMain : public QWidget {
   // The caption's width in pixels with the window's font.
   virtual int CaptionWidth(const QString& caption) const;
 
-  void showEvent(QShowEvent* event) override;
+  void setVisible(bool visible) override;
   void hideEvent(QHideEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -76,6 +80,7 @@ class TFormMain : public QWidget {
 
   FormMainServices services_;
   ModalDialogRunner modalDialogs_;
+  WorkerThreadWait networkWait_;
   FilePicker openDialog_;
   TSelectDirDialog folderPicker_;
   LogPane log_;

@@ -3,9 +3,11 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QWheelEvent>
 #include <filesystem>
 
 #include "app/window/form_main.h"
@@ -30,9 +32,11 @@ class MeasuredForm : public TFormMain {
 
 // What a window needs around it, and the window.
 struct Bench {
-  explicit Bench(std::string programFolder = {}, std::string statePath = {}) {
+  explicit Bench(std::string programFolder = {}, std::string statePath = {})
+      : Bench(SearchPlaces{{programFolder}, {programFolder}}, std::move(statePath)) {}
+  Bench(SearchPlaces places, std::string statePath) {
     form = std::make_unique<MeasuredForm>(FormMainServices{
-        params, events, clock, std::move(programFolder), std::move(statePath), &dialogs});
+        params, events, clock, std::move(places), std::move(statePath), &dialogs});
   }
   template <typename T>
   T* Child(const char* name) const {
@@ -151,6 +155,7 @@ class FormMainTest : public QObject {
         programFolder.Write(entry.toStdString(), "key");
       }
     }
+    const QString folder = QString::fromStdString(programFolder.path().string()) + "/";
     Bench bench(programFolder.path().string());
     auto* editXML = bench.Child<QLineEdit>("EditXML");
 
@@ -162,13 +167,88 @@ class FormMainTest : public QObject {
       emit bench.Child<QComboBox>("ComboBoxTypeDocument")->activated(item);
 
       QCOMPARE(editXML->text(), QString());
-      QCOMPARE(bench.Child<QLineEdit>("EditXSD")->text(), schema);
-      QCOMPARE(bench.Child<QLineEdit>("EditICod")->text(), keyFile);
+      QCOMPARE(bench.Child<QLineEdit>("EditXSD")->text(), folder + schema);
+      QCOMPARE(bench.Child<QLineEdit>("EditICod")->text(),
+               keyFile.isEmpty() ? QString() : folder + keyFile);
       const QStringList lines =
           keyFile.isEmpty() ? QStringList{"Не удалось найти нужный i.cod", "Укажите файл вручную!"}
                             : QStringList{};
       QCOMPARE(bench.Lines(), lines);
       QCOMPARE(bench.Child<QPlainTextEdit>("MemoLog")->toPlainText(), lines.join('\n'));
+    }
+  }
+
+  void installedPlaces_data() {
+    QTest::addColumn<QStringList>("entries");  // under bin/, data/, etc/ and usr/
+    QTest::addColumn<QString>("keyFile");
+    QTest::addColumn<QString>("schema");
+    QTest::newRow("beside the program first")
+        << QStringList{"bin/FA_001_01_i.cod", "data/keys/FA_002_01_i.cod", "bin/FA.xsd",
+                       "data/schemas/FA.xsd"}
+        << "bin/FA_001_01_i.cod" << "bin/FA.xsd";
+    QTest::newRow("the user's data before the system's")
+        << QStringList{"data/keys/FA_002_01_i.cod", "etc/keys/FA_003_01_i.cod",
+                       "data/schemas/FA.xsd", "usr/schemas/FA.xsd"}
+        << "data/keys/FA_002_01_i.cod" << "data/schemas/FA.xsd";
+    QTest::newRow("the system's places last")
+        << QStringList{"etc/keys/FA_003_01_i.cod", "usr/schemas/FA.xsd"}
+        << "etc/keys/FA_003_01_i.cod" << "usr/schemas/FA.xsd";
+    QTest::newRow("nowhere: the schema's place beside the program")
+        << QStringList{} << "" << "bin/FA.xsd";
+  }
+
+  void installedPlaces() {
+    QFETCH(QStringList, entries);
+    QFETCH(QString, keyFile);
+    QFETCH(QString, schema);
+    testing::ScratchDir root;
+    for (const char* folder : {"bin", "data/keys", "data/schemas", "etc/keys", "usr/schemas"}) {
+      std::filesystem::create_directories(root / folder);
+    }
+    for (const QString& entry : entries) root.Write(entry.toStdString(), "x");
+    const QString base = QString::fromStdString(root.path().string()) + "/";
+    Bench bench(SearchPlaces{{root / "bin", root / "data/keys", root / "etc/keys"},
+                             {root / "bin", root / "data/schemas", root / "usr/schemas"}},
+                {});
+    emit bench.Child<QComboBox>("ComboBoxTypeDocument")->activated(0);
+    QCOMPARE(bench.Child<QLineEdit>("EditICod")->text(),
+             keyFile.isEmpty() ? QString() : base + keyFile);
+    QCOMPARE(bench.Child<QLineEdit>("EditXSD")->text(), base + schema);
+
+    // Where an installed program looks, whatever the current folder.
+    const SearchPlaces places = InstallSearchPlaces("/usr/bin", "relative/data", nullptr);
+    QCOMPARE(places.keyFolders, (std::vector<std::string>{"/usr/bin", "/etc/convertor-orx/keys"}));
+    QCOMPARE(InstallSearchPlaces("/usr/bin", nullptr, "/home/op").schemaFolders,
+             (std::vector<std::string>{"/usr/bin", "/home/op/.local/share/convertor-orx/schemas",
+                                       "/etc/convertor-orx/schemas",
+                                       "/usr/share/convertor-orx/schemas"}));
+
+    // Nor does the window's state file land under the current folder.
+    const testing::ScopedEnv appData("APPDATA", nullptr);
+    const testing::ScopedEnv configHome("XDG_CONFIG_HOME", "relative/config");
+    const testing::ScopedEnv home("HOME", nullptr);
+    const std::string stateFile = WindowStateFilePath();
+    QVERIFY2(stateFile.empty() || stateFile.starts_with('/'), stateFile.c_str());
+  }
+
+  void wheelOverKindListNeedsFocus() {
+    Bench bench;
+    bench.Show();
+    QApplication::setActiveWindow(bench.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(bench.form.get()));
+    auto* kinds = bench.Child<QComboBox>("ComboBoxTypeDocument");
+    auto* editXML = bench.Child<QLineEdit>("EditXML");
+    editXML->setText("certs.xml");
+    editXML->setFocus();
+    for (const bool focused : {false, true}) {
+      if (focused) kinds->setFocus();
+      const QPointF centre = QRectF(kinds->rect()).center();
+      QWheelEvent wheel(centre, kinds->mapToGlobal(centre), {}, QPoint(0, -120), Qt::NoButton,
+                        Qt::NoModifier, Qt::NoScrollPhase, false);
+      QApplication::sendEvent(kinds, &wheel);
+      QCOMPARE(kinds->hasFocus(), focused);
+      QCOMPARE(kinds->currentIndex(), focused ? 0 : -1);
+      QCOMPARE(editXML->text(), focused ? QString() : QString("certs.xml"));
     }
   }
 
@@ -244,14 +324,26 @@ class FormMainTest : public QObject {
     bench.dialogs.Push([&](QFileDialog& dialog) {
       disabledWhileRunning = bench.form->jobRunning() && !fileButton->isEnabled() &&
                              !serverButton->isEnabled() && !bench.form->close();
-      // Input that arrives while the job runs starts nothing.
+      // Input that arrives while the job runs starts nothing, neither now
+      // nor once the job has ended.
       bench.form->ButtonFileClick();
       bench.form->ButtonServerClick();
       bench.form->ComboBoxTypeDocumentSelect(0);
+      for (QPushButton* pressed : {fileButton, serverButton}) {
+        const QPointF centre = QRectF(pressed->rect()).center();
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+          QCoreApplication::postEvent(
+              pressed, new QMouseEvent(type, centre, pressed->mapToGlobal(centre), Qt::LeftButton,
+                                       type == QEvent::MouseButtonPress ? Qt::LeftButton
+                                                                        : Qt::NoButton,
+                                       Qt::NoModifier));
+        }
+      }
       dialog.selectFile(QString::fromStdString(out));
       return true;
     });
     QTest::mouseClick(bench.Child<QPushButton>(button.toUtf8().constData()), Qt::LeftButton);
+    QCoreApplication::processEvents();
 
     QVERIFY(!bench.form->jobRunning());
     QVERIFY(fileButton->isEnabled());
@@ -262,7 +354,8 @@ class FormMainTest : public QObject {
       QVERIFY(disabledWhileRunning);
       QCOMPARE(bench.dialogs.shown().size(), std::size_t(1));
       QCOMPARE(bench.dialogs.shown()[0].title, QString("Выберите каталог сохранения файлов"));
-      QCOMPARE(bench.Lines(), QStringList{});
+      QCOMPARE(bench.Lines(),
+               QStringList{"Файл сформирован: " + QString::fromStdString(package)});
       std::string archive = testing::ReadFile(package);
       DecryptCodStream(archive, "00112233445566778899AABBCCDDEEFF");
       QVERIFY(archive.starts_with("PK\x03\x04"));
@@ -280,11 +373,11 @@ class FormMainTest : public QObject {
     testing::ScratchDir dir;
     const std::string path = dir / "ConvertorOrx.xml";
     {
-      Bench first({}, path);
+      Bench first(std::string(), path);
       first.Show();
-      first.form->move(200, 100);
-      first.form->resize(700, 650);
-      QTRY_COMPARE(first.Child<QWidget>("MemoLog")->height(), 650 - 41 - 57 - 85 - 85 - 77 - 12);
+      first.form->move(100, 100);
+      first.form->resize(600, 500);
+      QTRY_COMPARE(first.Child<QWidget>("MemoLog")->height(), 500 - 41 - 57 - 85 - 85 - 77 - 12);
       auto* splitter2 = first.Child<QSplitter>("TntSplitter2");
       splitter2->setSizes({120, splitter2->height() - 123});
       QCOMPARE(first.Child<QWidget>("PanelXSD")->height(), 120);
@@ -306,14 +399,14 @@ class FormMainTest : public QObject {
              "PanelSelectXSD PanelTop PanelXML PanelXSD TntSplitter1 TntSplitter2 TntSplitter3 "
              "TntSplitter4");
 
-    Bench second({}, path);
+    Bench second(std::string(), path);
     second.Show();
-    QCOMPARE(QRect(second.form->pos(), second.form->size()), QRect(200, 100, 700, 650));
+    QCOMPARE(QRect(second.form->pos(), second.form->size()), QRect(100, 100, 600, 500));
     QTRY_COMPARE(second.Child<QWidget>("PanelXSD")->height(), 120);
     QCOMPARE(second.Child<QWidget>("PanelXML")->height(), 57);
     QCOMPARE(second.Child<QWidget>("PanelICod")->height(), 85);
     QCOMPARE(second.Child<QWidget>("PanelButton")->height(), 77);
-    QCOMPARE(second.Child<QWidget>("MemoLog")->height(), 650 - 41 - 57 - 120 - 85 - 77 - 12);
+    QCOMPARE(second.Child<QWidget>("MemoLog")->height(), 500 - 41 - 57 - 120 - 85 - 77 - 12);
   }
 };
 

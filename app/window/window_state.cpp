@@ -1,8 +1,12 @@
 #include "app/window/window_state.h"
 
+#include <QGuiApplication>
 #include <QLayout>
+#include <QScreen>
 #include <QSplitter>
+#include <QStyle>
 #include <QWidget>
+#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -26,6 +30,12 @@ constexpr std::string_view kHeight = "Height";
 constexpr std::string_view kLeft = "Left";
 constexpr std::string_view kTop = "Top";
 constexpr std::string_view kWidth = "Width";
+// Written for windows only, after the five attributes; readers that do not
+// know it pass it over.
+constexpr std::string_view kMaximized = "Maximized";
+// A window's dynamic property: its normal geometry as the toolkit kept it
+// when restored maximised, and the frame rectangle it stands for.
+constexpr const char* kRestoredNormal = "orxRestoredNormal";
 
 XmlDocument LoadOrNew(std::string_view path) {
   try {
@@ -114,6 +124,71 @@ void ApplySplitterExtent(QSplitter* splitter, QWidget* pane, int extent) {
   splitter->setSizes(sizes);
 }
 
+// The frame moved and, if need be, cut down to lie inside the available area
+// of the screen it overlaps most, or of the primary screen when it overlaps
+// none: a screen unplugged since, or a file edited by hand, must not leave
+// the window out of reach.
+QRect FitOntoScreens(const QRect& frame) {
+  QRect area;
+  qint64 best = 0;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect common = screen->availableGeometry().intersected(frame);
+    const qint64 overlap = common.isEmpty() ? 0 : qint64(common.width()) * common.height();
+    if (overlap > best) {
+      best = overlap;
+      area = screen->availableGeometry();
+    }
+  }
+  if (area.isEmpty()) {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (primary == nullptr || primary->availableGeometry().isEmpty()) return frame;
+    area = primary->availableGeometry();
+  }
+  QRect fitted(frame.topLeft(), frame.size().boundedTo(area.size()));
+  fitted.moveLeft(std::clamp(fitted.left(), area.left(), area.left() + area.width() - fitted.width()));
+  fitted.moveTop(std::clamp(fitted.top(), area.top(), area.top() + area.height() - fitted.height()));
+  return fitted;
+}
+
+// Left and Top are the frame's corner, as the window was saved. Moved before
+// its native window exists, the toolkit asks the window manager to put the
+// frame there; moved later, it would place the inner area there instead and
+// the window would creep by its title bar and border on every start.
+void ApplyWindowGeometry(QWidget* window, std::optional<int> left, std::optional<int> top,
+                         std::optional<int> width, std::optional<int> height, bool maximized) {
+  QSize frameExtra = window->frameGeometry().size() - window->size();
+  if (frameExtra.isNull()) {
+    // Not framed yet: allow for a title bar and borders of the usual size,
+    // so that a window cut down to the screen does not reach below it.
+    const QStyle* style = window->style();
+    const int border = style->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, window);
+    frameExtra = QSize(2 * border,
+                       style->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, window) + 2 * border);
+  }
+  const QRect wanted(QPoint(left.value_or(window->x()), top.value_or(window->y())),
+                     QSize(width.value_or(window->width()), height.value_or(window->height())));
+  const QRect frame = FitOntoScreens(QRect(wanted.topLeft(), wanted.size() + frameExtra));
+  const QSize size = frame.size() - frameExtra;
+  window->resize(size);
+  window->move(frame.topLeft());
+  if (maximized) {
+    window->setWindowState(window->windowState() | Qt::WindowMaximized);
+    // Maximised before it is shown, the toolkit keeps the frame's corner as
+    // the place to go back to, where it otherwise keeps the inner area's.
+    // Saving tells the two apart by this note.
+    window->setProperty(kRestoredNormal,
+                        QVariantList{window->normalGeometry(), QRect(frame.topLeft(), size)});
+  }
+}
+
+bool Flag(const XmlNode& entry, std::string_view attribute) {
+  try {
+    return ToInteger(entry.Attribute(attribute)) == 1;
+  } catch (const Error&) {
+    return false;
+  }
+}
+
 void ApplyGeometry(QWidget* widget, const XmlNode& entry) {
   const std::optional<int> height = Dimension(entry, kHeight);
   const std::optional<int> left = Dimension(entry, kLeft);
@@ -121,10 +196,7 @@ void ApplyGeometry(QWidget* widget, const XmlNode& entry) {
   const std::optional<int> width = Dimension(entry, kWidth);
 
   if (widget->isWindow()) {
-    if (left || top) widget->move(left.value_or(widget->x()), top.value_or(widget->y()));
-    if (width || height) {
-      widget->resize(width.value_or(widget->width()), height.value_or(widget->height()));
-    }
+    ApplyWindowGeometry(widget, left, top, width, height, Flag(entry, kMaximized));
   } else if (auto* splitter = qobject_cast<QSplitter*>(widget->parentWidget())) {
     const std::optional<int> extent = splitter->orientation() == Qt::Vertical ? height : width;
     if (extent) ApplySplitterExtent(splitter, widget, *extent);
@@ -184,11 +256,30 @@ void StoreComponentState(QWidget* component, XmlNode& parentEntry, bool withCont
     return;
   }
   try {
-    const QPoint place = component->isWindow() ? component->pos() : component->geometry().topLeft();
-    entry.SetAttribute(kHeight, component->height());
-    entry.SetAttribute(kLeft, place.x());
-    entry.SetAttribute(kTop, place.y());
-    entry.SetAttribute(kWidth, component->width());
+    QRect geometry(component->geometry().topLeft(), component->size());
+    const bool maximized = component->isWindow() && component->isMaximized();
+    if (component->isWindow()) {
+      // The frame's corner, and for a maximised window the place and size
+      // it goes back to.
+      const QPoint frameOffset = component->geometry().topLeft() - component->pos();
+      const QRect normal = component->normalGeometry();
+      const QVariantList restored = component->property(kRestoredNormal).toList();
+      if (maximized && restored.size() == 2 && restored[0].toRect() == normal) {
+        geometry = restored[1].toRect();
+      } else if (maximized && normal.isValid()) {
+        const QVariant normalOffset = component->property(kNormalFrameOffsetProperty);
+        geometry = normal;
+        geometry.moveTopLeft(geometry.topLeft() -
+                             (normalOffset.isValid() ? normalOffset.toPoint() : frameOffset));
+      } else {
+        geometry.moveTopLeft(geometry.topLeft() - frameOffset);
+      }
+    }
+    entry.SetAttribute(kHeight, geometry.height());
+    entry.SetAttribute(kLeft, geometry.x());
+    entry.SetAttribute(kTop, geometry.y());
+    entry.SetAttribute(kWidth, geometry.width());
+    if (component->isWindow()) entry.SetAttribute(kMaximized, maximized ? 1 : 0);
   } catch (const std::exception&) {
     // The entry stays as far as it was written.
   }

@@ -10,6 +10,11 @@
 // separate windows such as dialogs are not). The window has no grids or list
 // views, so entries carry no column widths.
 //
+// A window's Left and Top are its frame's corner; a window also gets
+// Maximized ("1" or "0"), and when maximised its other attributes give the
+// place and size it goes back to. On restoring, the window is fitted onto the
+// available area of a screen.
+//
 // The toolkit decides where a control inside a layout goes, so such a
 // control's geometry is recorded but not applied; a control in a splitter gets
 // back its extent along the splitter unless it is the splitter's stretching
@@ -20,9 +25,14 @@ class QWidget;
 
 namespace orx {
 
+// A window's dynamic property (QPoint): the offset of its inner area from its
+// frame's corner while it was last shown neither maximised nor full screen.
+inline constexpr const char* kNormalFrameOffsetProperty = "orxNormalFrameOffset";
+
 // Applies the first entry named like form. A missing, unreadable or broken
 // file, a broken entry and an unusable or zero value are passed over
-// silently. Never throws.
+// silently. Never throws. Call it before the window is first shown: only
+// then does the saved corner place the frame rather than the inner area.
 void RestoreFormState(QWidget* form, std::string_view path);
 
 // Replaces every entry named like form by its current state, appended last;

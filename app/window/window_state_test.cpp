@@ -112,6 +112,44 @@ class WindowStateTest : public QObject {
     QCOMPARE(next.button->pos(), QPoint(20, 5));
   }
 
+  void fittedOntoTheScreenAndMaximised_data() {
+    QTest::addColumn<QString>("attributes");
+    QTest::addColumn<bool>("maximised");
+    QTest::newRow("off every screen") << "Height=\"200\" Left=\"-9000\" Top=\"7000\" Width=\"300\""
+                                      << false;
+    QTest::newRow("larger than the screen")
+        << "Height=\"5000\" Left=\"10\" Top=\"10\" Width=\"4000\"" << false;
+    QTest::newRow("closed maximised")
+        << "Height=\"200\" Left=\"50\" Top=\"60\" Width=\"300\" Maximized=\"1\"" << true;
+  }
+
+  void fittedOntoTheScreenAndMaximised() {
+    QFETCH(QString, attributes);
+    QFETCH(bool, maximised);
+    testing::ScratchDir dir;
+    const std::string path = dir.Write(
+        "ConvertorOrx.xml",
+        "<ParamsOfForms><QWidget Name=\"FormMain\" " + attributes.toStdString() + "/></ParamsOfForms>");
+    QWidget form;
+    form.setObjectName("FormMain");
+    // As the main window does: before it is shown.
+    RestoreFormState(&form, path);
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QCOMPARE(form.isMaximized(), maximised);
+    QVERIFY(form.screen()->availableGeometry().contains(form.frameGeometry()));
+
+    SaveFormState(&form, path);
+    const XmlDocument saved = XmlDocument::LoadFile(path);
+    const XmlNode entry = saved.Root().ChildAt(0);
+    QCOMPARE(entry.Attribute("Maximized").value_or(""), std::string(maximised ? "1" : "0"));
+    if (maximised) {
+      // The place it goes back to, not the whole screen.
+      QCOMPARE(entry.Attribute("Width").value_or(""), std::string("300"));
+      QCOMPARE(entry.Attribute("Left").value_or(""), std::string("50"));
+    }
+  }
+
   void failedWriteLeavesFileAndThrows() {
     testing::ScratchDir dir;
     const std::string blocker = dir.Write("file", "x");

@@ -1,0 +1,187 @@
+#include "app/operator_tools.h"
+
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/startup.h"
+#include "package/document_check.h"
+#include "package/key_file.h"
+#include "package/package_inspection.h"
+#include "package/source_document.h"
+#include "support/error.h"
+#include "support/files.h"
+#include "support/kelma_win.h"
+#include "support/xml_document.h"
+
+namespace orx {
+namespace {
+
+constexpr std::string_view kCheckUsage =
+    "Использование: convertor-orx --check ВХОДНОЙ.xml, КЛЮЧ.cod, СХЕМА.xsd\n";
+constexpr std::string_view kInspectUsage =
+    "Использование: convertor-orx --inspect ПАКЕТ_x.zip.cod, КЛЮЧ.cod[, СХЕМА.xsd] "
+    "[--extract КАТАЛОГ]\n";
+
+struct Output {
+  std::FILE* out;
+  std::FILE* err;
+
+  void Line(std::string_view text) const {
+    std::fwrite(text.data(), 1, text.size(), out);
+    std::fputc('\n', out);
+  }
+  void Fact(std::string_view name, std::string_view value) const {
+    Line(std::string(name) + ": " + std::string(value));
+  }
+  // One line per line of the message, as the log pane shows it.
+  void Failure(std::string_view message) const {
+    std::string text = "ошибка: ";
+    for (std::size_t at = 0; at < message.size(); ++at) {
+      if (message[at] == '\r' && at + 1 < message.size() && message[at + 1] == '\n') continue;
+      text += message[at];
+    }
+    text += '\n';
+    std::fflush(out);
+    std::fputs(text.c_str(), err);
+  }
+  void Problem(std::string_view path, const SchemaProblem& problem) const {
+    std::string text(path);
+    if (problem.line) text += ':' + std::to_string(*problem.line);
+    Line(text + ": " + problem.reason);
+  }
+};
+
+// The tool's fields: the arguments after the tool's name, less an option
+// and its value, joined and split at commas.
+struct ToolArguments {
+  std::vector<std::string> fields;
+  std::optional<std::string> extractFolder;
+  bool wellFormed = true;
+};
+
+ToolArguments ParseToolArguments(int argc, const char* const* argv, int maxFields,
+                                 bool allowExtract) {
+  ToolArguments parsed;
+  std::string text;
+  for (int i = 2; i < argc; ++i) {
+    if (allowExtract && std::strcmp(argv[i], "--extract") == 0 && !parsed.extractFolder) {
+      if (i + 1 >= argc) {
+        parsed.wellFormed = false;
+        break;
+      }
+      parsed.extractFolder = ExpandEnvVars(argv[++i]);
+      continue;
+    }
+    if (!text.empty()) text += ' ';
+    text += argv[i];
+  }
+  parsed.fields = SplitFields(text, maxFields + 1);
+  if (!parsed.fields.back().empty()) parsed.wellFormed = false;
+  parsed.fields.pop_back();
+  for (std::string& field : parsed.fields) field = ExpandEnvVars(field);
+  if (parsed.extractFolder && parsed.extractFolder->empty()) parsed.wellFormed = false;
+  return parsed;
+}
+
+struct ToolJob {
+  explicit ToolJob(const Clock& clock) : clock(clock), params(KeyParameters::Initial(clock)) {}
+  const Clock& clock;
+  KeyParameters params;
+  LogPane log;
+  MemoryEventSink events;  // a tool's failures are told on stderr only
+  JobContext context{params, log, events, clock, true, nullptr};
+};
+
+int RunCheck(int argc, const char* const* argv, const Clock& clock, const Output& io) {
+  const ToolArguments arguments = ParseToolArguments(argc, argv, 3, false);
+  const std::vector<std::string>& f = arguments.fields;
+  if (!arguments.wellFormed || f[0].empty() || f[1].empty() || f[2].empty()) {
+    std::fputs(kCheckUsage.data(), io.err);
+    return kExitMissingField;
+  }
+  ToolJob job(clock);
+  const std::uint64_t problems = CheckDocument(
+      job.context, f[0], f[1], f[2],
+      [&io, &f](const SchemaProblem& problem) { io.Problem(f[0], problem); });
+  if (problems == 0) {
+    io.Line("Документ соответствует схеме");
+    return kExitSuccess;
+  }
+  io.Line("Ошибок: " + std::to_string(problems));
+  return kExitJobFailed;
+}
+
+int RunInspect(int argc, const char* const* argv, const Clock& clock, const Output& io) {
+  const ToolArguments arguments = ParseToolArguments(argc, argv, 3, true);
+  const std::vector<std::string>& f = arguments.fields;
+  if (!arguments.wellFormed || f[0].empty() || f[1].empty()) {
+    std::fputs(kInspectUsage.data(), io.err);
+    return kExitMissingField;
+  }
+  ToolJob job(clock);
+  LoadParamsFromICod(job.context, f[1]);
+  const std::string& package = f[0];
+  std::string bytes = FileToString(package);
+  if (const auto name = ParsePackageFileName(package.substr(package.rfind('/') + 1))) {
+    io.Fact("office", name->office);
+    io.Fact("locale", name->locale);
+    io.Fact("kind", name->kind);
+    io.Fact("date", name->date);
+  }
+  std::string content =
+      InspectPackage(std::move(bytes), job.params.officeKey,
+                     [&io](std::string_view name, const std::string& value) { io.Fact(name, value); });
+  if (arguments.extractFolder) {
+    std::error_code failed;
+    std::filesystem::create_directories(*arguments.extractFolder, failed);
+    if (failed) {
+      throw Error("Cannot create folder \"" + *arguments.extractFolder + "\". " + failed.message());
+    }
+    const std::string target = JoinPath(*arguments.extractFolder, "sync.xml");
+    WriteFileAtomically(content, target);
+    io.Fact("extracted", target);
+  }
+  if (f[2].empty()) return kExitSuccess;
+
+  // The entry is the source document less its namespace declaration; the
+  // schema is written for the document with it.
+  RestoreNamespaceDeclaration(content);
+  const SchemaChecker schema(f[2]);
+  const std::uint64_t problems = schema.CheckText(
+      content, nullptr, [&io](const SchemaProblem& problem) { io.Problem("sync.xml", problem); });
+  if (problems == 0) {
+    io.Fact("schema", "valid");
+    return kExitSuccess;
+  }
+  io.Fact("schema", "invalid, errors: " + std::to_string(problems));
+  return kExitJobFailed;
+}
+
+}  // namespace
+
+bool IsToolArgument(const char* argument) { return std::strncmp(argument, "--", 2) == 0; }
+
+int RunOperatorTool(int argc, const char* const* argv, const Clock& clock, std::FILE* out,
+                    std::FILE* err) {
+  const Output io{out, err};
+  const std::string_view tool = argc > 1 ? argv[1] : "";
+  InitXmlLibrary();
+  try {
+    if (tool == "--check") return RunCheck(argc, argv, clock, io);
+    if (tool == "--inspect") return RunInspect(argc, argv, clock, io);
+  } catch (const std::exception& e) {
+    io.Failure(e.what());
+    return kExitJobFailed;
+  }
+  std::fputs(("Неизвестный параметр " + std::string(tool) + "; см. convertor-orx --help\n").c_str(),
+             err);
+  return kExitMissingField;
+}
+
+}  // namespace orx
