@@ -1,6 +1,7 @@
 #include "package/source_document.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "package/stamped_source.h"
@@ -27,12 +28,13 @@ std::string NamespaceDeclaration() {
 
 }  // namespace
 
-std::string GetFullSourceName(JobContext& context, std::string_view xmlPath, SourceLineMap* lines) {
+std::string GetFullSourceName(JobContext& context, std::string_view xmlPath, SourceLineMap* lines,
+                              TextRelay* copy) {
   try {
     const std::string tempDir = GetTempDir();
     if (tempDir.empty()) throw Error("No private temporary folder is available");
     const std::string target = JoinPath(tempDir, kSourceFileName);
-    WriteStampedSource(xmlPath, target, FormatDateOfCreate(context.clock.Now()), lines);
+    WriteStampedSource(xmlPath, target, FormatDateOfCreate(context.clock.Now()), lines, copy);
     return target;
   } catch (const std::exception& e) {
     LogEvent(context.events, context.params.kindTitle, EventType::Error, kCategoryJob,
@@ -55,6 +57,14 @@ void RemoveNamespaceDeclaration(std::string& text) {
   const std::string declaration = NamespaceDeclaration();
   const auto at = text.find(declaration);
   if (at != std::string::npos) text.erase(at, declaration.size());
+}
+
+void RemoveNamespaceDeclaration(MappedFile& text) {
+  const std::string declaration = NamespaceDeclaration();
+  const auto at = text.view().find(declaration);
+  if (at == std::string_view::npos) return;
+  std::memmove(text.data() + declaration.size(), text.data(), at);
+  text.RemovePrefix(declaration.size());
 }
 
 std::string GetSourceForPacking(std::string_view sourcePath) {

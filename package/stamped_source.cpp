@@ -334,7 +334,7 @@ class Descriptor {
 }  // namespace
 
 void WriteStampedSource(std::string_view inputPath, const std::string& outputPath,
-                        std::string_view dateOfCreate, SourceLineMap* lines) {
+                        std::string_view dateOfCreate, SourceLineMap* lines, TextRelay* copy) {
   InitXmlLibrary();
   const std::string bytes = FileToString(inputPath);
   std::string folder = ExtractDir(outputPath);
@@ -344,6 +344,7 @@ void WriteStampedSource(std::string_view inputPath, const std::string& outputPat
   if (file.get() < 0) ThrowCannotCreate(outputPath, errno);
   {
     CrLfWriter out(file.get());
+    out.CopyTo(copy);
     Stamper(out, dateOfCreate, lines).Run(bytes);
   }
   if (!file.Close()) throw Error("Stream write error");
