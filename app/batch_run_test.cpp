@@ -1,16 +1,20 @@
 // Runs the built program the way a script would and reads what it recorded.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <future>
 #include <ostream>
 
 #include "package/cipher.h"
 #include "testing/event_log_reader.h"
 #include "testing/https_test_server.h"
 #include "testing/test_support.h"
+#include "testing/zip_reader.h"
 
 namespace orx {
 namespace {
@@ -178,6 +182,7 @@ struct VerdictCase {
   const char* saveReply;
   int exitStatus;
   const char* lastLine;
+  bool trace = false;  // run with ORX_TRACE=1
 };
 
 void PrintTo(const VerdictCase& c, std::ostream* out) { *out << c.saveReply; }
@@ -208,6 +213,7 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
        {Reply("<hello><exchangeProtocol version=\"2\"/><cdb host=\"127.0.0.1\" port=\"" +
               std::to_string(cdb.port()) + "\" path=\"/cdb/\"/></hello>")}}};
   HttpsTestServer dispatcher(dispatcherOptions);
+  const std::string hello = dispatcherOptions.script["/sync/hello"].front().body;
 
   const std::string key = KeyFileFor(dir, dispatcher.port());
   const std::string log = dir / "events.jsonl";
@@ -217,8 +223,26 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
       {examples + "certificates.xml,SERVER_ORX," + key + "," + examples + "FA.xsd,HIDE"},
       {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=", "SSL_CERT_FILE=" + pki->caFile(),
        "ORX_CERT_STORE=" + (dir / "certs"), "TMPDIR=" + dir.path().string(),
-       "https_proxy=", "HTTPS_PROXY=", "all_proxy=", "ALL_PROXY="});
+       "https_proxy=", "HTTPS_PROXY=", "all_proxy=", "ALL_PROXY=",
+       std::string("ORX_TRACE=") + (c.trace ? "1" : "")});
   EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
+  if (c.trace) {
+    // Each request and reply, the office key hidden, before the log-pane lines.
+    const std::string query = "?orxn=7&plcn=1&orxk=***&pver=4.1.1.1 (64 bytes)\n";
+    const std::string dispatcherUrl = "https://127.0.0.1:" + std::to_string(dispatcher.port());
+    const std::string cdbUrl = "https://127.0.0.1:" + std::to_string(cdb.port());
+    const std::string head = "> GET " + dispatcherUrl + "/sync/hello" + query + "< 200 (" +
+                             std::to_string(hello.size()) + " bytes)\n> GET " + cdbUrl +
+                             "/cdb/version" + query + "< 200 (21 bytes)\n> POST " + cdbUrl +
+                             "/cdb/save (";
+    const std::string tail = " bytes)\n< 200 (" + std::to_string(std::strlen(c.saveReply)) +
+                             " bytes)\nСинхронизация завершена\n";
+    EXPECT_TRUE(result.standardError.starts_with(head)) << result.standardError;
+    EXPECT_TRUE(result.standardError.ends_with(tail)) << result.standardError;
+    EXPECT_EQ(result.standardError.find("0123456789ABCDEF"), std::string::npos);
+  } else {
+    EXPECT_EQ(result.standardError.find("> "), std::string::npos) << result.standardError;
+  }
   const std::string lastLine = "Синхронизация завершена\n";
   EXPECT_TRUE(result.standardError.ends_with(lastLine)) << result.standardError;
   EXPECT_NE(result.standardError.find(c.lastLine), std::string::npos) << result.standardError;
@@ -231,7 +255,7 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
 
 INSTANTIATE_TEST_SUITE_P(
     Verdicts, BatchServerRunTest,
-    ::testing::Values(VerdictCase{"<r><status>0</status></r>", 0, ""},
+    ::testing::Values(VerdictCase{"<r><status>0</status></r>", 0, "", true},
                       VerdictCase{"<r><status>9</status><status-text>Отказ</status-text></r>", 1,
                                   ""},
                       VerdictCase{"не XML", 1, "есть критические ошибки"}));
@@ -260,6 +284,135 @@ TEST(BatchPackageRunTest, WritesThePackageFileAndExitsZero) {
   }
   EXPECT_EQ(packages, 1);
 }
+
+// A certificate file of many certificates numbered RU-FA-<series>nnnnnn,
+// large enough that two jobs started together overlap; with a stray element
+// at the end it fails the schema.
+std::string ManyCertificates(char series, bool valid) {
+  const std::string example = ::orx::testing::ReadFile(orx::testing::SourceDir() +
+                                                       "/examples/certificates.xml");
+  const auto begin = example.find("  <certificate ");
+  const auto end = example.find("</certificate>", begin) + std::string_view("</certificate>\n").size();
+  const std::string one = example.substr(begin, end - begin);
+  const auto number = one.find("RU-FA-") + 6;
+  std::string xml = example.substr(0, begin);
+  for (int i = 0; i < 300; ++i) {
+    std::string certificate = one;
+    certificate.replace(number, 7, series + std::to_string(100000 + i));
+    xml += certificate;
+  }
+  return xml + (valid ? "" : "  <bogus/>\n") + "</dataPacket>\n";
+}
+
+// The one entry of the package file in folder, deciphered with the office key
+// of examples/FA_007_01_i.cod; empty when there is no package file.
+std::string PackedDocument(const std::filesystem::path& folder) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::string bytes = ::orx::testing::ReadFile(entry.path());
+    DecryptCodStream(bytes, "5B0E7D21C94A3F68E1D07B92A4C65F3E");
+    return ::orx::testing::ReadSingleEntryZip(bytes).content;
+  }
+  return {};
+}
+
+// Jobs of one user at the same time (same TMPDIR) each pack exactly their
+// own input: a package never holds the other job's certificates, and a
+// document that failed its schema check never reaches a package.
+TEST(BatchPackageRunTest, ConcurrentJobsPackOnlyTheirOwnInput) {
+  ScratchDir dir;
+  const std::string examples = orx::testing::SourceDir() + "/examples/";
+  const std::string inputs[] = {dir.Write("a.xml", ManyCertificates('1', true)),
+                                dir.Write("b.xml", ManyCertificates('2', true)),
+                                dir.Write("c.xml", ManyCertificates('2', false))};
+  const auto run = [&](const std::string& xml, const std::string& out) {
+    std::filesystem::remove_all(out);
+    std::filesystem::create_directory(out);
+    return RunProcess(ORX_EXECUTABLE,
+                      {xml + "," + out + "," + examples + "FA_007_01_i.cod," + examples + "FA.xsd,HIDE"},
+                      {"ORX_EVENT_LOG=" + (dir / "events.jsonl"), "DISPLAY=", "WAYLAND_DISPLAY=",
+                       "TMPDIR=" + dir.path().string()});
+  };
+  for (int round = 0; round < 6; ++round) {
+    const bool secondValid = round % 2 == 0;
+    auto first = std::async(std::launch::async, run, inputs[0], dir / "out1");
+    auto second = std::async(std::launch::async, run, inputs[secondValid ? 1 : 2], dir / "out2");
+    const auto firstResult = first.get();
+    const auto secondResult = second.get();
+    EXPECT_EQ(firstResult.exitStatus, 0) << round << firstResult.standardError;
+    EXPECT_EQ(secondResult.exitStatus, secondValid ? 0 : 1) << round << secondResult.standardError;
+    const std::string packed = PackedDocument(dir / "out1");
+    EXPECT_NE(packed.find("RU-FA-1100299"), std::string::npos) << round;
+    EXPECT_EQ(packed.find("RU-FA-2"), std::string::npos) << round;
+    const std::string other = PackedDocument(dir / "out2");
+    EXPECT_EQ(other.empty(), !secondValid) << round;
+    if (secondValid) {
+      EXPECT_NE(other.find("RU-FA-2100299"), std::string::npos) << round;
+      EXPECT_EQ(other.find("RU-FA-1"), std::string::npos) << round;
+    }
+  }
+  // Each job's own folder went with it; the last source document stays.
+  const auto temp = dir.path() / ("convertor-orx-" + std::to_string(getuid()));
+  for (const auto& entry : std::filesystem::directory_iterator(temp)) {
+    EXPECT_EQ(entry.path().filename(), "SourceConvert.xml");
+  }
+}
+
+struct StderrCase {
+  const char* what;
+  std::string certificates;  // the certificate file; examples/certificates.xml when empty
+  std::string keyText;       // enciphered into the key file; the example key file when empty
+  std::vector<std::string> runner;  // runs the program under this command
+  std::string standardError;
+};
+
+void PrintTo(const StderrCase& c, std::ostream* out) { *out << c.what; }
+
+class BatchStderrTest : public ::testing::TestWithParam<StderrCase> {};
+
+// A failing job puts exactly its log-pane lines on standard error: no library
+// diagnostics, control characters escaped, one line per pane line. The event
+// log is a FIFO nobody reads, which must not hold the job up.
+TEST_P(BatchStderrTest, OnlyTheLogPaneLinesEscaped) {
+  const StderrCase& c = GetParam();
+  ScratchDir dir;
+  const std::string examples = orx::testing::SourceDir() + "/examples/";
+  const std::string xml = c.certificates.empty() ? examples + "certificates.xml"
+                                                 : dir.Write("certificates.xml", c.certificates);
+  std::string key = examples + "FA_007_01_i.cod";
+  if (!c.keyText.empty()) {
+    std::string enciphered = c.keyText;
+    EncryptCodStream(enciphered, "");
+    key = dir.Write("i.cod", enciphered);
+  }
+  ASSERT_EQ(::mkfifo((dir / "events").c_str(), 0600), 0);
+  std::vector<std::string> arguments(c.runner.begin(), c.runner.end());
+  arguments.push_back(ORX_EXECUTABLE);
+  arguments.push_back(xml + "," + dir.path().string() + "," + key + "," + examples + "FA.xsd,HIDE");
+  const std::string program = arguments.front();
+  arguments.erase(arguments.begin());
+  const auto result =
+      RunProcess(program, arguments,
+                 {"ORX_EVENT_LOG=" + (dir / "events"), "DISPLAY=", "WAYLAND_DISPLAY=",
+                  "TMPDIR=" + dir.path().string()});
+  EXPECT_EQ(result.exitStatus, 1);
+  EXPECT_EQ(result.standardError, c.standardError);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, BatchStderrTest,
+    ::testing::Values(
+        StderrCase{"byte the declared encoding lacks",
+                   "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<dataPacket><c>\x98</c></dataPacket>\n",
+                   "", {"/usr/bin/env"},
+                   "ошибка: input conversion failed due to input error, bytes 0x98 0x3C 0x2F 0x63\n"
+                   "Line: 2\n<dataPacket><c>\xEF\xBF\xBD</c></dataPacket>\n"},
+        // The temporary copy outgrows the limit part-way, as on a full disk.
+        StderrCase{"file-size limit while stamping", ManyCertificates('1', true), "",
+                   {"/usr/bin/prlimit", "--fsize=65536"}, "ошибка: Stream write error\n"},
+        StderrCase{"garbage from a wrong key file", "", "\x1B]0;title\x07\x1B[2J\x9B\xC2\x9B ok", {"/usr/bin/env"},
+                   "ошибка: Start tag expected, '<' not found\nLine: 1\n"
+                   "\\x1B]0;title\\x07\\x1B[2J\xEF\xBF\xBD\\xC2\\x9B ok\n"}),
+    [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 }  // namespace
 }  // namespace orx

@@ -185,6 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
     Packages, InspectTest,
     ::testing::Values(
         InspectCase{"whole", kOfficeKey, kOfficeKey, nullptr, ""},
+        InspectCase{"empty office key", "", "", nullptr, ""},
         InspectCase{"one byte changed", kOfficeKey, kOfficeKey,
                     [](std::string& bytes) { bytes[bytes.size() / 2] ^= 1; }, "ошибка: "},
         InspectCase{"cut short", kOfficeKey, kOfficeKey,

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
+#include <csignal>
 
 #include "exchange/sync_job.h"
 #include "package/package_job.h"
@@ -14,6 +15,9 @@
 namespace orx {
 
 void InitLibraries() {
+  // A write past the file-size limit (ulimit -f) then fails like any other
+  // write and is reported, instead of the signal killing the job silently.
+  std::signal(SIGXFSZ, SIG_IGN);
   InitXmlLibrary();
   curl_global_init(CURL_GLOBAL_DEFAULT);
 }

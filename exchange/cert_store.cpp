@@ -81,7 +81,23 @@ std::string ReadSmallFile(const std::filesystem::path& path) {
   return bytes;
 }
 
-// A certificate with its private key from one file, or nulls.
+// The certificate that belongs to the key, and the others as its chain.
+void TakeLeafAndChain(std::vector<X509Ptr> certs, EVP_PKEY* key, ClientCertificate& result) {
+  for (auto it = certs.begin(); it != certs.end(); ++it) {
+    if (X509_check_private_key(it->get(), key) != 1) continue;
+    result.cert = std::move(*it);
+    certs.erase(it);
+    break;
+  }
+  if (!result.cert || certs.empty()) return;
+  result.chain.reset(sk_X509_new_null());
+  if (!result.chain) return;
+  for (X509Ptr& cert : certs) {
+    if (sk_X509_push(result.chain.get(), cert.get()) > 0) cert.release();
+  }
+}
+
+// A certificate with its private key (and chain) from one file, or nulls.
 ClientCertificate LoadFile(const std::filesystem::path& path, bool pkcs12) {
   ClientCertificate result;
   const std::string bytes = ReadSmallFile(path);
@@ -92,15 +108,21 @@ ClientCertificate LoadFile(const std::filesystem::path& path, bool pkcs12) {
     Pkcs12Ptr p12(d2i_PKCS12_bio(bio.get(), nullptr));
     X509* cert = nullptr;
     EVP_PKEY* key = nullptr;
-    if (p12 && PKCS12_parse(p12.get(), "", &key, &cert, nullptr) == 1) {
+    STACK_OF(X509)* chain = nullptr;
+    if (p12 && PKCS12_parse(p12.get(), "", &key, &cert, &chain) == 1) {
       result.cert.reset(cert);
       result.key.reset(key);
+      result.chain.reset(chain);
     }
   } else {
-    result.cert.reset(PEM_read_bio_X509(bio.get(), nullptr, NoPassword, nullptr));
-    // The key may come before or after the certificate.
-    BIO_reset(bio.get());
+    // The key may come before, between or after the certificates.
     result.key.reset(PEM_read_bio_PrivateKey(bio.get(), nullptr, NoPassword, nullptr));
+    if (!result.key) return {};
+    BIO_reset(bio.get());
+    std::vector<X509Ptr> certs;
+    while (X509* cert = PEM_read_bio_X509(bio.get(), nullptr, NoPassword, nullptr))
+      certs.emplace_back(cert);
+    TakeLeafAndChain(std::move(certs), result.key.get(), result);
   }
   if (!result.cert || !result.key || X509_check_private_key(result.cert.get(), result.key.get()) != 1) {
     return {};

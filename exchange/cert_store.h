@@ -1,8 +1,8 @@
 #pragma once
 // The personal certificate store: a folder of PKCS#12 files (*.p12, *.pfx,
 // empty password) and PEM files (*.pem: a certificate and its unencrypted
-// private key). A client certificate is found by a case-insensitive part of
-// its subject.
+// private key, and any certificates of the CAs between it and the root). A
+// client certificate is found by a case-insensitive part of its subject.
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
@@ -20,6 +20,10 @@ struct EvpPkeyDeleter {
 };
 using X509Ptr = std::unique_ptr<X509, X509Deleter>;
 using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
+struct X509StackDeleter {
+  void operator()(STACK_OF(X509) * s) const noexcept { sk_X509_pop_free(s, X509_free); }
+};
+using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackDeleter>;
 
 // $ORX_CERT_STORE when set and not empty, otherwise
 // ${XDG_DATA_HOME:-$HOME/.local/share}/convertor-orx/certs.
@@ -36,6 +40,9 @@ bool ContainsIgnoringCase(std::string_view text, std::string_view part);
 struct ClientCertificate {
   X509Ptr cert;
   EvpPkeyPtr key;
+  // The other certificates of the file (intermediate CAs), sent with the
+  // certificate so that a server trusting only the root accepts it. May be null.
+  X509StackPtr chain;
   std::string subject;  // as SubjectText gives it
   std::string file;     // where it was found
 };

@@ -1,9 +1,14 @@
 #include "exchange/https_connection.h"
 
+#include <arpa/inet.h>
 #include <curl/curl.h>
+#include <netdb.h>
 #include <openssl/provider.h>
 #include <openssl/ssl.h>
+#include <openssl/x509v3.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdlib>
 
 #include "exchange/cert_store.h"
@@ -76,12 +81,84 @@ std::string EnvOrEmpty(const char* name) {
   return value ? value : "";
 }
 
+// A part of a URL as libcurl reads it; empty when absent or unreadable.
+std::string UrlPart(CURLU* url, CURLUPart part) {
+  char* text = nullptr;
+  if (curl_url_get(url, part, &text, 0) != CURLUE_OK || !text) return {};
+  std::string result(text);
+  curl_free(text);
+  return result;
+}
+
+bool SameTextIgnoringCase(std::string_view a, std::string_view b) {
+  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](unsigned char x, unsigned char y) {
+    return std::tolower(x) == std::tolower(y);
+  });
+}
+
+// Whether libcurl will hand a request for `host` to a proxy named in the
+// environment (its variables and its no_proxy rule: "*", a name, or a domain
+// that the host ends in). Then the proxy, not this machine, resolves the name.
+bool ProxyResolves(std::string_view host) {
+  const bool proxy = !EnvOrEmpty("https_proxy").empty() || !EnvOrEmpty("HTTPS_PROXY").empty() ||
+                     !EnvOrEmpty("all_proxy").empty() || !EnvOrEmpty("ALL_PROXY").empty();
+  if (!proxy) return false;
+  std::string noProxy = EnvOrEmpty("no_proxy");
+  if (noProxy.empty()) noProxy = EnvOrEmpty("NO_PROXY");
+  std::size_t start = 0;
+  while (start <= noProxy.size()) {
+    std::size_t end = noProxy.find(',', start);
+    if (end == std::string::npos) end = noProxy.size();
+    std::string_view entry(noProxy.data() + start, end - start);
+    while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.front())))
+      entry.remove_prefix(1);
+    while (!entry.empty() && std::isspace(static_cast<unsigned char>(entry.back())))
+      entry.remove_suffix(1);
+    if (entry == "*") return false;
+    if (!entry.empty() && entry.front() == '.') entry.remove_prefix(1);
+    if (!entry.empty() &&
+        (SameTextIgnoringCase(host, entry) ||
+         (host.size() > entry.size() && host[host.size() - entry.size() - 1] == '.' &&
+          SameTextIgnoringCase(host.substr(host.size() - entry.size()), entry))))
+      return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+bool Resolves(const std::string& host, std::int32_t port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  const int rc = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found);
+  const std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> owned(found, &::freeaddrinfo);
+  return rc == 0;
+}
+
+// The server's name is checked inside the handshake, against the host this
+// connection goes to (a redirect's too), so that a server with a certificate
+// for another name fails before a client certificate is sent to it.
+bool ExpectServerName(SSL_CTX* ctx, const std::string& host) {
+  std::string bare = host;
+  if (bare.size() > 2 && bare.front() == '[' && bare.back() == ']')
+    bare = bare.substr(1, bare.size() - 2);
+  X509_VERIFY_PARAM* param = SSL_CTX_get0_param(ctx);
+  unsigned char address[16];
+  if (::inet_pton(AF_INET, bare.c_str(), address) == 1 ||
+      ::inet_pton(AF_INET6, bare.c_str(), address) == 1)
+    return X509_VERIFY_PARAM_set1_ip_asc(param, bare.c_str()) == 1;
+  X509_VERIFY_PARAM_set_hostflags(param, X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+  return X509_VERIFY_PARAM_set1_host(param, bare.c_str(), bare.size()) == 1;
+}
+
 }  // namespace
 
 struct THttpsConnection::Impl {
   std::unique_ptr<CURL, CurlDeleter> handle;
   std::unique_ptr<curl_slist, SlistDeleter> headers;
   std::string url;
+  std::string host;
   std::string verb;
   std::string caFile;
   std::string caPath;
@@ -89,21 +166,36 @@ struct THttpsConnection::Impl {
   std::optional<std::string> requestData;  // kept until replaced
   std::string body;
   bool complete = false;  // the last request succeeded and body holds its response
+  std::size_t replyLimit = 0;
+  bool replyTooLarge = false;
 
   // Client certificate selection during the handshake.
   std::string certStoreFolder;
   std::string certSubject;
   bool noMatchingCert = false;
   std::string certProblem;
+  std::string certSent;  // subject and file of the certificate handed to the server
+  std::string alertReceived;  // the last alert the server sent, in OpenSSL's words
 
+  // A body never outgrows the limit, and its buffer never grows past it
+  // either, so that a reply at the limit costs the limit and not twice.
   static size_t Write(char* data, size_t size, size_t count, void* user) {
     auto* self = static_cast<Impl*>(user);
-    try {
-      self->body.append(data, size * count);
-    } catch (...) {
-      return 0;  // libcurl then fails the transfer with CURLE_WRITE_ERROR
+    const std::size_t bytes = size * count;
+    std::string& body = self->body;
+    if (bytes > self->replyLimit - body.size()) {
+      self->replyTooLarge = true;
+      return 0;  // libcurl then ends the transfer with CURLE_WRITE_ERROR
     }
-    return size * count;
+    try {
+      if (body.size() + bytes > body.capacity())
+        body.reserve(
+            std::min(self->replyLimit, std::max(body.size() + bytes, body.capacity() * 2)));
+      body.append(data, bytes);
+    } catch (...) {
+      return 0;
+    }
+    return bytes;
   }
 
   // Called by OpenSSL only when the server asks for a client certificate.
@@ -117,17 +209,41 @@ struct THttpsConnection::Impl {
       self->certProblem = std::move(result.problem);
       return -1;  // fail the handshake, also towards a server that only asks
     }
+    // The chain must be set together with the certificate: OpenSSL keeps it
+    // per key type, and only the certificate tells which one. Setting the
+    // certificate again from what is returned keeps that chain.
+    if (SSL_use_cert_and_key(ssl, result.found.cert.get(), result.found.key.get(),
+                             result.found.chain.get(), 1) != 1)
+      return 0;
+    self->certSent = "\"" + result.found.subject + "\" (" + result.found.file + ")";
     // OpenSSL takes both over.
     *x509 = result.found.cert.release();
     *pkey = result.found.key.release();
     return 1;
   }
 
-  static CURLcode SslContext(CURL*, void* context, void* user) {
+  // Keeps the server's alerts, so that a refusal of our certificate can be
+  // told apart from other failures.
+  static void Info(const SSL* ssl, int where, int value) {
+    if (!(where & SSL_CB_READ_ALERT) || (value & 0xFF) == SSL_AD_CLOSE_NOTIFY) return;
+    auto* self = static_cast<Impl*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
+    if (self) self->alertReceived = SSL_alert_desc_string_long(value);
+  }
+
+  static CURLcode SslContext(CURL* handle, void* context, void* user) {
     auto* ctx = static_cast<SSL_CTX*>(context);
+    auto* self = static_cast<Impl*>(user);
     SSL_CTX_set_app_data(ctx, user);
     SSL_CTX_set_client_cert_cb(ctx, ClientCert);
-    return CURLE_OK;
+    SSL_CTX_set_info_callback(ctx, Info);
+    char* current = nullptr;
+    std::string host = self->host;
+    if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &current) == CURLE_OK && current) {
+      std::unique_ptr<CURLU, CurlUrlDeleter> url(curl_url());
+      if (url && curl_url_set(url.get(), CURLUPART_URL, current, 0) == CURLUE_OK)
+        host = UrlPart(url.get(), CURLUPART_HOST);
+    }
+    return ExpectServerName(ctx, host) ? CURLE_OK : CURLE_SSL_CERTPROBLEM;
   }
 };
 
@@ -140,6 +256,18 @@ void THttpsConnection::SetServerName(std::string_view name) {
     throw EpnHttpsException("[Set ServerName]: found symbol \"/\"");
   if (name.find(':') != std::string_view::npos)
     throw EpnHttpsException("[Set ServerName]: found symbol \":\"");
+  // Anything else that a URL would read as more than a host name: user
+  // credentials, a fragment, a query, a literal address, blanks and controls.
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      throw EpnHttpsException(std::string("[Set ServerName]: found symbol \"\\x") +
+                              kHex[byte >> 4] + kHex[byte & 0xF] + "\"");
+    }
+    if (std::string_view("@#?[]\\ ").find(c) != std::string_view::npos)
+      throw EpnHttpsException(std::string("[Set ServerName]: found symbol \"") + c + "\"");
+  }
   serverName_ = std::string(name);
 }
 
@@ -153,6 +281,7 @@ void THttpsConnection::CloseHandles() {
   impl_->complete = false;
   impl_->noMatchingCert = false;
   impl_->certProblem.clear();
+  impl_->certSent.clear();
 }
 
 bool THttpsConnection::ConnectToHttpsServer(std::string_view verb) {
@@ -170,14 +299,31 @@ bool THttpsConnection::ConnectToHttpsServer(std::string_view verb) {
 
   Impl& impl = *impl_;
   impl.url = "https://" + serverName_ + ":" + std::to_string(Port) + RequestTarget(ObjectName);
+  impl.host = serverName_;
   {
-    // A host name that cannot make a URL fails here, where the server is
-    // named, rather than at the send.
+    // A host name that cannot make a URL, or whose URL would take the
+    // request anywhere but to that host and port, fails here, where the
+    // server is named, rather than at the send.
     std::unique_ptr<CURLU, CurlUrlDeleter> parsed(curl_url());
     if (!parsed) return fail(CURLE_OUT_OF_MEMORY);
     if (serverName_.empty() ||
-        curl_url_set(parsed.get(), CURLUPART_URL, impl.url.c_str(), 0) != CURLUE_OK)
+        curl_url_set(parsed.get(), CURLUPART_URL, impl.url.c_str(), 0) != CURLUE_OK ||
+        UrlPart(parsed.get(), CURLUPART_HOST) != serverName_ ||
+        UrlPart(parsed.get(), CURLUPART_PORT) != std::to_string(Port) ||
+        !UrlPart(parsed.get(), CURLUPART_USER).empty())
       return fail(CURLE_URL_MALFORMAT, "bad server name \"" + serverName_ + "\"");
+  }
+  if (!ProxyResolves(serverName_)) {
+    // A name lookup can wait as long as a transfer, so it runs where one would.
+    bool resolved = false;
+    const auto lookUp = [this, &resolved] { resolved = Resolves(serverName_, Port); };
+    if (BlockingCalls != nullptr) {
+      BlockingCalls->Run(lookUp);
+    } else {
+      lookUp();
+    }
+    if (!resolved)
+      return fail(CURLE_COULDNT_RESOLVE_HOST, "Could not resolve host: " + serverName_);
   }
 
   impl.handle.reset(curl_easy_init());
@@ -227,10 +373,13 @@ bool THttpsConnection::ConnectToHttpsServer(std::string_view verb) {
   set(CURLOPT_FOLLOWLOCATION, 1L);
   set(CURLOPT_MAXREDIRS, 10L);
   set(CURLOPT_NOSIGNAL, 1L);
-  // Nothing waits for ever, but a large body is never cut by a total limit.
-  set(CURLOPT_CONNECTTIMEOUT, 60L);
+  // Nothing waits for ever: not a server that never answers, nor one that
+  // trickles a byte now and then, nor one whose reply never ends.
+  set(CURLOPT_CONNECTTIMEOUT, RequestLimits.connectSeconds);
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  set(CURLOPT_LOW_SPEED_TIME, 60L);
+  set(CURLOPT_LOW_SPEED_TIME, RequestLimits.stallSeconds);
+  set(CURLOPT_TIMEOUT, RequestLimits.wholeSeconds);
+  set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(RequestLimits.replyBytes));
   set(CURLOPT_SSL_VERIFYPEER, 1L);
   set(CURLOPT_SSL_VERIFYHOST, 2L);
   // libcurl does not read these variables itself; OpenSSL's tools do, one
@@ -282,6 +431,14 @@ bool THttpsConnection::SendHttpsRequest() {
     set(CURLOPT_HTTPGET, 1L);
     set(CURLOPT_CUSTOMREQUEST, impl.verb == "GET" ? nullptr : impl.verb.c_str());
   }
+  impl.replyLimit = RequestLimits.replyBytes;
+  impl.replyTooLarge = false;
+  impl.certSent.clear();
+  impl.alertReceived.clear();
+  if (Trace) {
+    Trace("> " + impl.verb + " " + impl.url + " (" +
+          std::to_string(impl.requestData ? impl.requestData->size() : 0) + " bytes)");
+  }
   if (rc == CURLE_OK) {
     // The transfer touches only this connection, so it may run on a worker.
     if (BlockingCalls != nullptr) {
@@ -291,6 +448,20 @@ bool THttpsConnection::SendHttpsRequest() {
     }
   }
 
+  const bool sent = Finish(rc);
+  if (Trace) {
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    Trace(sent ? "< " + std::to_string(status) + " (" + std::to_string(impl.body.size()) + " bytes)"
+               : "< no reply: " + ErrorCodeMessage(lastError_) +
+                     (lastErrorDetail_.empty() ? "" : " (" + lastErrorDetail_ + ")"));
+  }
+  return sent;
+}
+
+bool THttpsConnection::Finish(int result) {
+  Impl& impl = *impl_;
+  const auto rc = static_cast<CURLcode>(result);
   if (impl.noMatchingCert) {
     impl.body.clear();
     lastError_ = CURLE_SSL_CERTPROBLEM;
@@ -301,8 +472,32 @@ bool THttpsConnection::SendHttpsRequest() {
     // A response cut off partway (18) or a failed read (56) is a failure
     // of the request: never hand on part of a body as if it were whole.
     impl.body.clear();
+    impl.body.shrink_to_fit();
     lastError_ = static_cast<std::uint32_t>(rc);
     lastErrorDetail_ = impl.errorBuffer;
+    if (impl.replyTooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
+      lastError_ = CURLE_FILESIZE_EXCEEDED;
+      lastErrorDetail_ = "the server's reply is larger than " +
+                         std::to_string(RequestLimits.replyBytes) + " bytes";
+    } else if (rc == CURLE_OPERATION_TIMEDOUT) {
+      lastErrorDetail_ += "; " + WhichLimit();
+    } else if ((rc == CURLE_SSL_CONNECT_ERROR || rc == CURLE_SEND_ERROR ||
+                rc == CURLE_RECV_ERROR) &&
+               !impl.certSent.empty()) {
+      // An alert from the server after it received our certificate: it
+      // does not accept that certificate (an unknown CA, a missing
+      // intermediate, an expired or revoked one). With TLS 1.3 the server
+      // may drop the connection before its alert can be read.
+      long status = 0;
+      curl_easy_getinfo(impl.handle.get(), CURLINFO_RESPONSE_CODE, &status);
+      if (!impl.alertReceived.empty() || lastErrorDetail_.find(" alert ") != std::string::npos) {
+        lastErrorDetail_ = "the server refused the client certificate " + impl.certSent + ": " +
+                           lastErrorDetail_;
+      } else if (status == 0) {
+        lastErrorDetail_ = "the server ended the connection after the client certificate " +
+                           impl.certSent + ", probably refusing it: " + lastErrorDetail_;
+      }
+    }
     return false;
   }
   impl.complete = true;
@@ -310,14 +505,31 @@ bool THttpsConnection::SendHttpsRequest() {
   return true;
 }
 
+std::string THttpsConnection::WhichLimit() const {
+  CURL* h = impl_->handle.get();
+  curl_off_t connected = 0;
+  curl_off_t total = 0;
+  curl_easy_getinfo(h, CURLINFO_APPCONNECT_TIME_T, &connected);
+  curl_easy_getinfo(h, CURLINFO_TOTAL_TIME_T, &total);
+  if (std::string_view(impl_->errorBuffer).starts_with("Operation too slow"))
+    return "nothing arrived for " + std::to_string(RequestLimits.stallSeconds) + " s";
+  if (connected == 0 && total < RequestLimits.wholeSeconds * 1000000)
+    return "no connection within " + std::to_string(RequestLimits.connectSeconds) + " s";
+  return "the request took longer than " + std::to_string(RequestLimits.wholeSeconds) + " s";
+}
+
 std::u16string THttpsConnection::ReadResponse() {
-  if (!impl_->complete) return {};
-  return DecodeUtf8Strict(impl_->body).value_or(std::u16string());
+  const std::string body = ReadResponseUtf8();
+  return DecodeUtf8Strict(body).value_or(std::u16string());
 }
 
 std::string THttpsConnection::ReadResponseUtf8() {
-  if (!impl_->complete || !DecodeUtf8Strict(impl_->body)) return {};
-  return impl_->body;
+  if (!impl_->complete) return {};
+  impl_->complete = false;
+  std::string body = std::move(impl_->body);
+  impl_->body = std::string();
+  if (!IsWellFormedUtf8(body)) return {};
+  return body;
 }
 
 std::string ErrorCodeMessage(std::uint32_t code) {

@@ -3,7 +3,9 @@
 // the server's certificate and host name always verified. A client
 // certificate is taken from the certificate store folder only when the
 // server's handshake asks for one.
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -38,27 +40,52 @@ class THttpsConnection {
   // Runs the transfer of SendHttpsRequest (not owned); nullptr: in place.
   BlockingCallRunner* BlockingCalls = nullptr;
 
-  // Throws EpnHttpsException when the name holds "/" or ":".
+  // What ends a request: no connection within `connectSeconds`, nothing
+  // received for `stallSeconds`, the whole request lasting longer than
+  // `wholeSeconds`, or a reply body larger than `replyBytes`.
+  struct Limits {
+    long connectSeconds = 60;
+    long stallSeconds = 60;
+    long wholeSeconds = 300;
+    std::size_t replyBytes = std::size_t{64} * 1024 * 1024;
+  };
+  Limits RequestLimits;
+
+  // When set, told one line per request sent ("> GET https://host:port/path?query
+  // (N bytes)") and per reply ("< 200 (N bytes)", or "< no reply" with the error).
+  // The lines hold the whole query: the receiver masks what must not be shown.
+  std::function<void(const std::string&)> Trace;
+
+  // Throws EpnHttpsException when the name holds "/" or ":", or any character
+  // that would make it more than a host name in a URL ("@", "#", "?", "[",
+  // "]", a backslash, a blank, a control character).
   void SetServerName(std::string_view name);
   const std::string& ServerName() const { return serverName_; }
 
   // The body of every later request of this connection (GET included).
   void SetRequestData(std::string data);
 
-  // Prepares a request with the verb ("GET" or "POST"). False with LastError
-  // set and all handles closed on failure. Throws Error("Range check error")
-  // for a port outside 0..65535.
+  // Prepares a request with the verb ("GET" or "POST") and resolves the host
+  // name (unless a proxy from the environment is to resolve it). False with
+  // LastError set and all handles closed on failure: 6 for a name that does
+  // not resolve, 3 for one that would not be the host of the URL. Throws
+  // Error("Range check error") for a port outside 0..65535.
   bool ConnectToHttpsServer(std::string_view verb);
   // Performs the request and takes in the whole response. False with
   // LastError set on failure: a response cut off partway is a failure too.
   // When the server asks for a client certificate and none in the store
   // matches CertSubject, LastError is 58 (CURLE_SSL_CERTPROBLEM) and
-  // LastErrorDetail names the subject and the folder.
+  // LastErrorDetail names the subject and the folder. When the server refuses
+  // the certificate sent, LastErrorDetail says so and names its subject. A
+  // reply body over RequestLimits.replyBytes gives 63 (CURLE_FILESIZE_EXCEEDED);
+  // a time limit gives 28, with LastErrorDetail naming the limit. The server's
+  // name is checked during the handshake, before a client certificate goes out.
   bool SendHttpsRequest();
   // The whole response body decoded from UTF-8 (any status); empty when it
-  // is not valid UTF-8, and before a request succeeded.
+  // is not valid UTF-8, and before a request succeeded. The body is handed
+  // over: a second read gives the empty text.
   std::u16string ReadResponse();
-  // The same as UTF-8 text (what callers use).
+  // The same as UTF-8 text (what callers use), handed over the same way.
   std::string ReadResponseUtf8();
   void CloseHandles();
 
@@ -68,6 +95,9 @@ class THttpsConnection {
   const std::string& LastErrorDetail() const { return lastErrorDetail_; }
 
  private:
+  bool Finish(int curlCode);
+  std::string WhichLimit() const;
+
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::string serverName_;

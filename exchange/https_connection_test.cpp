@@ -1,6 +1,7 @@
 #include "exchange/https_connection.h"
 
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -48,6 +49,7 @@ class HttpsConnectionTest : public ::testing::Test {
  protected:
   // Trusts the server's CA and points the store at a scratch folder.
   void Use(HttpsTestServer& server) {
+    trust_.reset();  // the old one puts back what it found, so it goes first
     trust_ = std::make_unique<testing::ScopedEnv>("SSL_CERT_FILE", server.caFile().c_str());
     connection_.CertStoreFolder = store_.path().string();
   }
@@ -77,6 +79,7 @@ struct StoreFile {
   std::string name;
   std::string subject;
   CertFormat format;
+  bool viaIntermediate = false;  // issued by an intermediate CA, the file holding its chain
 };
 
 struct ClientCertCase {
@@ -101,8 +104,10 @@ TEST_P(ClientCertTest, PresentsTheFirstMatchingCertificateWhenAsked) {
   options.tlsVersion = c.tls;
   HttpsTestServer server(options);
   Use(server);
+  const auto intermediate = server.pki().MakeIntermediateCa("/O=Test/CN=Departmental CA");
   for (const auto& file : c.store)
-    server.pki().MakeClientCert(file.subject, file.format, store_.path() / file.name);
+    server.pki().MakeClientCert(file.subject, file.format, store_.path() / file.name,
+                                file.viaIntermediate ? &intermediate : nullptr);
   testing::ScopedEnv storeVariable("ORX_CERT_STORE", store_.path().c_str());
   if (c.storeFromEnvironment) connection_.CertStoreFolder.clear();
   EXPECT_EQ(Get(server, "/sync/hello", c.certSubject), "ok") << server.log();
@@ -126,6 +131,12 @@ INSTANTIATE_TEST_SUITE_P(
         ClientCertCase{"CyrillicIgnoringCase", ClientCertRequest::Required, "",
                        {{"ct1.pfx", "/O=Тест/CN=Офис 7 Форма СТ-1", CertFormat::Pkcs12}},
                        "форма ст-1", "CN=Офис 7 Форма СТ-1,O=Тест", true},
+        ClientCertCase{"IntermediatePkcs12Tls13", ClientCertRequest::Required, "1.3",
+                       {{"office7.p12", "/O=Test/CN=Office 7 Form A", CertFormat::Pkcs12, true}},
+                       "Form A", "CN=Office 7 Form A,O=Test"},
+        ClientCertCase{"IntermediatePemTls12", ClientCertRequest::Required, "1.2",
+                       {{"office7.pem", "/O=Test/CN=Office 7 Form A", CertFormat::Pem, true}},
+                       "Form A", "CN=Office 7 Form A,O=Test"},
         ClientCertCase{"FirstMatchByFileName", ClientCertRequest::Required, "",
                        {{"c.pem", "/O=Test/CN=Office 3 Form A", CertFormat::Pem},
                         {"a.pem", "/O=Test/CN=Office 1 CT-1", CertFormat::Pem},
@@ -165,13 +176,43 @@ INSTANTIATE_TEST_SUITE_P(Servers, NoMatchingCertTest,
                                            NoMatchCase{"RequiredTls13", ClientCertRequest::Required, "1.3"}),
                          [](const auto& info) { return info.param.label; });
 
+TEST_F(HttpsConnectionTest, ARefusedCertificateIsNamed) {
+  for (const std::string tls : {"1.2", "1.3"}) {
+    SCOPED_TRACE(tls);
+    HttpsTestServer::Options options;
+    options.script = {{"*", {Reply("ok")}}};
+    options.clientCert = ClientCertRequest::Required;
+    options.tlsVersion = tls;
+    HttpsTestServer server(options);
+    Use(server);
+    // Issued by an intermediate that the file does not hold.
+    const auto intermediate = server.pki().MakeIntermediateCa("/O=Test/CN=Departmental CA");
+    server.pki().MakeClientCert("/O=Test/CN=Office 7 Form A", CertFormat::Pem,
+                                store_.path() / "a.pem", &intermediate, false);
+    const std::string message = ThrownMessage([&] { Get(server, "/sync/hello", "Form A"); });
+    EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode ", 0), 0u) << message;
+    // TLS 1.3 servers may drop the connection before their alert is read.
+    const std::string refused = tls == "1.2" ? " (the server refused the client certificate "
+                                             : "client certificate ";
+    EXPECT_NE(message.find("]" + ErrorCodeText(connection_.LastError()) + " ("), std::string::npos)
+        << message;
+    EXPECT_NE(message.find(refused + "\"CN=Office 7 Form A,O=Test\" (" + (store_ / "a.pem") + ")"),
+              std::string::npos)
+        << message;
+    EXPECT_TRUE(server.requests().empty());
+  }
+}
+
 TEST_F(HttpsConnectionTest, ServerCertificateIsAlwaysVerified) {
   HttpsTestServer::Options options;
   options.script = {{"*", {Reply("ok")}}};
   options.pki = std::make_shared<testing::TestPki>();
   HttpsTestServer server(options);
   options.serverNames = {"other.example"};
+  options.clientCert = ClientCertRequest::Required;
   HttpsTestServer otherName(options);
+  options.pki->MakeClientCert("/O=Test/CN=Office 7 Form A", CertFormat::Pem,
+                              store_.path() / "a.pem");
   {
     testing::ScopedEnv noTrust("SSL_CERT_FILE", nullptr);
     const std::string message = ThrownMessage([&] { Get(server, "/"); });
@@ -180,6 +221,10 @@ TEST_F(HttpsConnectionTest, ServerCertificateIsAlwaysVerified) {
   Use(server);
   const std::string message = ThrownMessage([&] { Get(otherName, "/"); });
   EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode 60]", 0), 0u) << message;
+  // The wrong name is found before the client certificate goes out.
+  const auto handshakes = otherName.handshakes(1);
+  ASSERT_EQ(handshakes.size(), 1u);
+  EXPECT_EQ(handshakes[0].clientCertSubject, "");
   EXPECT_EQ(Get(server, "/", "", "localhost"), "ok");  // the same CA, a name it holds
 }
 
@@ -253,30 +298,57 @@ TEST_F(HttpsConnectionTest, ResponseBodiesOfAnyStatusAreDecodedWhole) {
     ASSERT_TRUE(connection_.ConnectToHttpsServer("GET"));
     ASSERT_TRUE(connection_.SendHttpsRequest()) << connection_.LastErrorDetail();
     EXPECT_EQ(connection_.ReadResponse(), c.expected);
-    EXPECT_EQ(connection_.ReadResponseUtf8(), Utf16ToUtf8(c.expected));
+    EXPECT_EQ(connection_.ReadResponseUtf8(), "");  // handed over already
   }
 }
 
 TEST_F(HttpsConnectionTest, TransferFailuresAreFailuresOfTheSend) {
+  const THttpsConnection::Limits limits;
+  HttpsTestReply oversized;
+  oversized.fillBytes = limits.replyBytes + 1;
+  HttpsTestReply endless;
+  endless.endless = true;
+  HttpsTestReply trickle = Reply(std::string(100, 'x'));
+  trickle.trickleSeconds = 0.5;
   HttpsTestServer server({{"/drop", {DroppedReply(std::string(50000, 'a'), 20000)}},
-                          {"/to-http", {Redirect("http://127.0.0.1/")}}});
+                          {"/to-http", {Redirect("http://127.0.0.1/")}},
+                          {"/oversized", {oversized}},
+                          {"/endless", {endless}},
+                          {"/trickle", {trickle}}});
   Use(server);
+  const std::string tooLarge =
+      " (the server's reply is larger than " + std::to_string(limits.replyBytes) + " bytes)";
   const struct {
     std::string path;
     int port;
     std::string prefix;
+    std::string detail;  // what the message must also say
+    long wholeSeconds = THttpsConnection::Limits().wholeSeconds;
   } cases[] = {
-      {"/drop", server.port(), "SendHttpsRequest: [ErrorCode 18]"},
-      {"/to-http", server.port(), "SendHttpsRequest: [ErrorCode 1]"},
-      {"/", ClosedPort(), "SendHttpsRequest: [ErrorCode 7]"},
+      {"/drop", server.port(), "SendHttpsRequest: [ErrorCode 18]", ""},
+      {"/to-http", server.port(), "SendHttpsRequest: [ErrorCode 1]", ""},
+      {"/", ClosedPort(), "SendHttpsRequest: [ErrorCode 7]", ""},
+      {"/oversized", server.port(), "SendHttpsRequest: [ErrorCode 63]", tooLarge},
+      {"/endless", server.port(), "SendHttpsRequest: [ErrorCode 63]", tooLarge},
+      {"/trickle", server.port(), "SendHttpsRequest: [ErrorCode 28]",
+       "; the request took longer than 2 s)", 2},
   };
   for (const auto& c : cases) {
+    connection_.RequestLimits.wholeSeconds = c.wholeSeconds;
     const std::string message = ThrownMessage([&] {
       HttpsGet(connection_, "Custom ORX", "", "127.0.0.1", c.path, c.port);
     });
     EXPECT_EQ(message.rfind(c.prefix, 0), 0u) << message;
+    EXPECT_TRUE(message.ends_with(c.detail)) << message;
     EXPECT_EQ(connection_.ReadResponse(), u"");
   }
+  // Whatever the server sends, the reply costs less than three times the limit.
+  // (AddressSanitizer keeps freed memory and adds its own, so it cannot tell.)
+#ifndef __SANITIZE_ADDRESS__
+  rusage usage{};
+  ASSERT_EQ(::getrusage(RUSAGE_SELF, &usage), 0);
+  EXPECT_LT(static_cast<std::size_t>(usage.ru_maxrss) * 1024, 3 * limits.replyBytes);
+#endif
 }
 
 TEST_F(HttpsConnectionTest, RefusedNamesAndPortsAreNotSent) {
@@ -290,6 +362,14 @@ TEST_F(HttpsConnectionTest, RefusedNamesAndPortsAreNotSent) {
       {"https://certsrv", 443, "[Set ServerName]: found symbol \"/\""},
       {"certsrv", 70000, "Range check error"},
       {"certsrv", -1, "Range check error"},
+      // Nothing that a URL reads as more than a host.
+      {"evil.invalid@127.0.0.1", 443, "[Set ServerName]: found symbol \"@\""},
+      {"127.0.0.1#x", 443, "[Set ServerName]: found symbol \"#\""},
+      {"127.0.0.1?x", 443, "[Set ServerName]: found symbol \"?\""},
+      {"[a]", 443, "[Set ServerName]: found symbol \"[\""},
+      {"a\\b", 443, "[Set ServerName]: found symbol \"\\\""},
+      {"a b", 443, "[Set ServerName]: found symbol \" \""},
+      {"a\nb", 443, "[Set ServerName]: found symbol \"\\x0A\""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ThrownMessage([&] {
@@ -299,10 +379,18 @@ TEST_F(HttpsConnectionTest, RefusedNamesAndPortsAreNotSent) {
   }
   EXPECT_THROW(connection_.SetServerName("a:b"), EpnHttpsException);
 
-  const std::string message =
-      ThrownMessage([&] { HttpsGet(connection_, "Custom ORX", "", "", "/", 443); });
-  EXPECT_EQ(message.rfind("ConnectToHttpsServer: [ErrorCode 3]", 0), 0u) << message;
-  EXPECT_EQ(connection_.LastError(), 3u);
+  const struct {
+    std::string host;
+    std::uint32_t code;
+  } unusable[] = {{"", 3}, {"nonexistent.invalid", 6}};
+  for (const auto& c : unusable) {
+    const std::string message =
+        ThrownMessage([&] { HttpsGet(connection_, "Custom ORX", "", c.host, "/", 443); });
+    EXPECT_EQ(message.rfind("ConnectToHttpsServer: [ErrorCode " + std::to_string(c.code) + "]", 0),
+              0u)
+        << message;
+    EXPECT_EQ(connection_.LastError(), c.code);
+  }
 }
 
 }  // namespace

@@ -57,7 +57,7 @@ void ReadVerdict(JobContext& context, std::string_view reply) {
   context.log.ProcessPendingEvents();
   LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryExchange,
            kEventRequestFault,
-           {std::string(kCaller), "submit certs (Скрипт сообщает об ошибке):", std::string(reply)});
+           {std::string(kCaller), "submit certs (Скрипт сообщает об ошибке):", ReplyForRecord(reply)});
   context.log.Append("Есть сообщение об ошибке");
   if (const XmlNode summary = root.FindNode("status-text")) {
     context.log.Append(RequiredText(summary));
@@ -106,6 +106,15 @@ std::optional<std::int64_t> ParseWholeNumber(const std::optional<std::string>& t
   return magnitude == kMaxPositive + 1 ? INT64_MIN : -static_cast<std::int64_t>(magnitude);
 }
 
+std::string ReplyForRecord(std::string_view reply) {
+  constexpr std::size_t kRecordedBytes = 64 * 1024;
+  if (reply.size() <= kRecordedBytes) return std::string(reply);
+  std::size_t cut = kRecordedBytes;
+  while (cut > 0 && (static_cast<unsigned char>(reply[cut]) & 0xC0) == 0x80) --cut;
+  return std::string(reply.substr(0, cut)) + "… (" + std::to_string(reply.size()) +
+         " bytes in all)";
+}
+
 std::string GetAuthFailedMessage(std::string_view reply) {
   const XmlDocument document = XmlDocument::Parse(reply);
   const XmlNode root = document.Root();
@@ -125,7 +134,7 @@ bool ReportSaveReply(JobContext& context, std::string_view reply) {
     return true;
   } catch (const std::exception&) {
     LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryExchange,
-             kEventRequestFault, {std::string(kCaller), "submit cert (сбой)", std::string(reply)});
+             kEventRequestFault, {std::string(kCaller), "submit cert (сбой)", ReplyForRecord(reply)});
     context.log.Append("есть критические ошибки");
     return false;
   }

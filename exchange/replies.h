@@ -21,6 +21,11 @@ std::vector<XmlNode> ChildrenNamed(const XmlNode& parent, std::string_view name)
 // else, an absent value and a value outside 64 bits included.
 std::optional<std::int64_t> ParseWholeNumber(const std::optional<std::string>& text);
 
+// A reply as it goes into an event record: whole up to 64 KiB; a longer one
+// is cut there (at a character boundary) and ends with "… (N bytes in all)",
+// so that a huge reply does not become a huge record.
+std::string ReplyForRecord(std::string_view reply);
+
 // Empty when the reply is not an authentication failure (a "dataPacket" root
 // whose "name" is exactly "authfailed"). Otherwise the server's "message"
 // text, or " " when it gave none. Throws Error with the document layer's

@@ -23,6 +23,18 @@ TEST(WholeNumberTest, AcceptsSignedDecimalWithBlanksOnly) {
   }
 }
 
+TEST(ReplyForRecordTest, CutsOnlyHugeRepliesAndNeverInsideACharacter) {
+  const std::string limit(64 * 1024, 'x');
+  const std::string cyrillic = std::string(64 * 1024 - 1, 'x') + "жж";  // 0xD0 at the cut
+  const std::pair<std::string, std::string> cases[] = {
+      {"<r/>", "<r/>"},
+      {limit, limit},
+      {limit + "y", limit + "… (65537 bytes in all)"},
+      {cyrillic, std::string(64 * 1024 - 1, 'x') + "… (65539 bytes in all)"},
+  };
+  for (const auto& [reply, recorded] : cases) EXPECT_EQ(ReplyForRecord(reply), recorded);
+}
+
 TEST(GetAuthFailedMessageTest, TellsAuthenticationFailuresApart) {
   // nullopt: the reply cannot be read and the failure goes to the caller.
   const std::pair<std::string, std::optional<std::string>> cases[] = {

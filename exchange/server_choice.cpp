@@ -35,7 +35,7 @@ XmlDocument ParseHello(std::string_view caller, EventSink& events, std::string_v
   }
   Record(events, EventType::Error, kEventRequestFault,
          {std::string(caller), std::string(kQuotedHello) + ". Невнятный ответ сервера: ",
-          std::string(helloReply)});
+          ReplyForRecord(helloReply)});
   throw Error("Дефектный ответ на hello");
 }
 
@@ -111,7 +111,7 @@ std::optional<std::string> TryServer(THttpsConnection& connection, const Attempt
   const std::string refusal = GetAuthFailedMessage(reply);
   if (!refusal.empty()) {
     Record(attempt.events, EventType::AuditFailure, kEventDialogueOutcome,
-           {std::string(attempt.caller) + " /version: " + reply});
+           {std::string(attempt.caller) + " /version: " + ReplyForRecord(reply)});
     AppendLine(attempt.log, refusal);
     return std::nullopt;
   }

@@ -1,5 +1,7 @@
 #include "exchange/sync_job.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 #include <string>
@@ -45,6 +47,22 @@ JobOutcome ReportSaveFault(JobContext& context, std::string_view step,
   return JobOutcome::Failed;
 }
 
+// ORX_TRACE set (and not "0") shows support staff each request and reply on
+// standard error, the office key hidden.
+void TraceWhenAsked(THttpsConnection& connection, const std::string& officeKey) {
+  const char* trace = std::getenv("ORX_TRACE");
+  if (!trace || !*trace || std::string_view(trace) == "0") return;
+  connection.Trace = [secret = "orxk=" + officeKey](const std::string& line) {
+    std::string shown = line;
+    for (std::size_t at = shown.find(secret); at != std::string::npos;
+         at = shown.find(secret, at + 8))
+      shown.replace(at, secret.size(), "orxk=***");
+    shown += '\n';
+    std::fwrite(shown.data(), 1, shown.size(), stderr);
+    std::fflush(stderr);
+  };
+}
+
 // hello, the choice of server, save. Throws for the failures the job reports
 // at its top.
 JobOutcome Converse(JobContext& context, THttpsConnection& connection,
@@ -66,7 +84,7 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
   const std::string refusal = GetAuthFailedMessage(helloReply);
   if (!refusal.empty()) {
     Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
-           {"ошибочный ответ на hello: " + helloReply});
+           {"ошибочный ответ на hello: " + ReplyForRecord(helloReply)});
     context.log.Append(refusal);
     return JobOutcome::Failed;
   }
@@ -96,6 +114,7 @@ JobOutcome RunDialogue(JobContext& context, const std::string& identification,
                        const std::string& sourcePath) {
   auto connection = std::make_unique<THttpsConnection>();
   connection->BlockingCalls = context.blockingCalls;
+  TraceWhenAsked(*connection, context.params.officeKey);
   JobOutcome outcome = JobOutcome::Failed;
   std::exception_ptr failure;
   try {
@@ -126,7 +145,8 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
 
     LoadParamsFromICod(context, keyFile);
     SourceLineMap lines;
-    const std::string sourcePath = GetFullSourceName(context, xml, &lines);
+    JobFolder folder;
+    const std::string sourcePath = GetFullSourceName(context, folder, xml, &lines);
     if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
 
     return RunDialogue(context, Identification(context.params), sourcePath);

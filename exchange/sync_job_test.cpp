@@ -100,10 +100,18 @@ struct DialogueSetup {
 };
 
 
-std::vector<HttpsTestReply> HelloNaming(int cdbPort, std::string_view messages = {}) {
-  return Reply("<hello><exchangeProtocol version=\"2\"/>" + std::string(messages) +
-               "<cdb host=\"127.0.0.1\" port=\"" + std::to_string(cdbPort) +
+std::vector<HttpsTestReply> HelloNaming(int cdbPort, std::string_view messages = {},
+                                        std::string_view cdbHost = "127.0.0.1") {
+  return Reply("<hello><exchangeProtocol version=\"2\"/>" + std::string(messages) + "<cdb host=\"" +
+               std::string(cdbHost) + "\" port=\"" + std::to_string(cdbPort) +
                "\" path=\"/cdb/\"/></hello>");
+}
+
+// A dialogue whose hello reply lists the certificate-database server as host.
+DialogueSetup CdbCalled(std::string host) {
+  DialogueSetup setup;
+  setup.hello = [host](int port) { return HelloNaming(port, {}, host); };
+  return setup;
 }
 
 // A dialogue whose dispatcher answers "hello" with body.
@@ -279,6 +287,16 @@ TEST_F(SyncJobTest, ReportsEveryWayTheDialogueEnds) {
       {"no suitable server", noCertificate, JobOutcome::Failed,
        {"Отсутствует подходящий адрес (url)", kDone, "ошибка: Не найден подходящий адрес (url)"},
        {kEndOfTransmission, JobFailure("Не найден подходящий адрес (url)")}, 2},
+      // Credentials in the listed host would reach the server after "@".
+      {"server listed with credentials", CdbCalled("evil.invalid@127.0.0.1"), JobOutcome::Failed,
+       {"Отсутствует подходящий адрес (url)", kDone, "ошибка: Не найден подходящий адрес (url)"},
+       {kEndOfTransmission, JobFailure("Не найден подходящий адрес (url)")}, 1},
+      {"server listed by a name that does not resolve", CdbCalled("nonexistent.invalid"),
+       JobOutcome::Failed,
+       {"Отсутствует подходящий адрес (url)", kDone, "ошибка: Не найден подходящий адрес (url)"},
+       {SaveFault("/version (Syn.ConnectToHttpsServer)", ErrorCodeMessage(6)), kEndOfTransmission,
+        JobFailure("Не найден подходящий адрес (url)")},
+       1},
       {"errors the job accepts", saveAnswering(verdict), JobOutcome::Succeeded,
        {"Есть сообщение об ошибке", "T", "    Бланк 1  S", "        E", kDone},
        {SaveFault(reported, verdict), kEndOfTransmission}, 3},
@@ -311,17 +329,28 @@ TEST_F(SyncJobTest, HelloThatCannotBeSentEndsTheDialogue) {
     std::string name;
     DialogueSetup setup;
     std::string certificate;  // in the store; empty for none
+    std::string message;      // how the failure's message begins
   };
-  DialogueSetup wrongName;
-  wrongName.dispatcherHost = "localhost";  // not a name in the server's certificate
-  const DialogueSetup notXml = HelloAnswering("<html>", 500);
+  const auto dispatcherAt = [](std::string host) {
+    DialogueSetup setup;
+    setup.dispatcherHost = std::move(host);
+    return setup;
+  };
   DialogueSetup certificateNeeded;
   certificateNeeded.clientCert = ClientCertRequest::Required;
+  const std::string send = "SendHttpsRequest: [ErrorCode ";
   const Case cases[] = {
-      {"server certificate for another name", wrongName, ""},
-      {"client certificate of another kind", certificateNeeded, "/O=Test/CN=Office 7 CT1"},
-      {"no client certificate at all", certificateNeeded, ""},
-      {"error page for hello", notXml, ""},
+      // localhost is not a name in the server's certificate.
+      {"server certificate for another name", dispatcherAt("localhost"), "", send},
+      {"client certificate of another kind", certificateNeeded, "/O=Test/CN=Office 7 CT1", send},
+      {"no client certificate at all", certificateNeeded, "", send},
+      {"error page for hello", HelloAnswering("<html>", 500), "", ""},
+      {"credentials in the key file's host", dispatcherAt("evil.invalid@127.0.0.1"), "",
+       "[Set ServerName]: found symbol \"@\""},
+      {"fragment in the key file's host", dispatcherAt("127.0.0.1#x"), "",
+       "[Set ServerName]: found symbol \"#\""},
+      {"key file's host does not resolve", dispatcherAt("nonexistent.invalid"), "",
+       "ConnectToHttpsServer: [ErrorCode 6]" + ErrorCodeText(6)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -335,8 +364,9 @@ TEST_F(SyncJobTest, HelloThatCannotBeSentEndsTheDialogue) {
     EXPECT_EQ(lines()[0], kDone);
     const std::string message = FailureMessage(lines(), 1);
     EXPECT_EQ(records(), (Records{kEndOfTransmission, JobFailure(message)}));
-    if (c.name != "error page for hello") {
-      EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode ", 0), 0u) << message;
+    EXPECT_EQ(message.rfind(c.message, 0), 0u) << message;
+    if (c.message.starts_with("[") || c.message.starts_with("Connect")) {
+      EXPECT_TRUE(dispatcher_->requests().empty());
     }
     EXPECT_TRUE(cdb_->requests().empty());
   }

@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   orx::fuzz::FuzzJob job;
   const auto& events = job.events;
   try {
-    const std::string source = orx::GetFullSourceName(job.context, file.Write(bytes));
+    orx::JobFolder folder;
+    const std::string source = orx::GetFullSourceName(job.context, folder, file.Write(bytes));
     const std::string packed = orx::GetSourceForPacking(source);
     constexpr std::string_view kDeclaration = "xmlns=\"urn:orx-rf:certificates\"";
     if (packed.find(kDeclaration) != std::string::npos &&

@@ -41,14 +41,6 @@ std::optional<std::string> AttributeValue(const XmlNode& node, std::string_view 
   return value;
 }
 
-// An attribute is never Null, so an empty one would pass as an empty key or
-// address; an element that is empty fails as Null does.
-std::string AttributeText(const XmlNode& node, std::string_view name) {
-  std::string value = ToText(AttributeValue(node, name));
-  if (value.empty()) throw Error("В i.cod пустой атрибут " + std::string(name));
-  return value;
-}
-
 // Numbers are refused, not cut to their low bits, when they do not fit: a
 // cut office number would silently name and address another office.
 std::int64_t InRange(std::string_view item, const std::optional<std::string>& value,
@@ -118,13 +110,22 @@ void ReadLayoutC(const XmlNode& root, KeyParameters& params) {
   }
   params.officeNumber = Unsigned32("orxn", AttributeValue(row, "orxn"));
   params.localeNumber = Unsigned32("NumLocale", AttributeValue(row, "NumLocale"));
-  params.officeKey = AttributeText(row, "orxk");
-  params.serverAddress = AttributeText(row, "sadr");
+  // An attribute is never Null: an empty orxk is an empty office key (the
+  // package is then enciphered with the fixed key text), and an empty sadr
+  // concerns only the server job, which refuses it when it splits the
+  // address. An empty element of layouts A and B fails as Null does.
+  params.officeKey = ToText(AttributeValue(row, "orxk"));
+  params.serverAddress = ToText(AttributeValue(row, "sadr"));
   params.serverPort = Signed32("sport", AttributeValue(row, "sport"));
 }
 
 void ReadKeyFile(KeyParameters& params, std::string_view path) {
-  std::string bytes = FileToString(ExpandEnvVars(path));
+  // Key files are a few hundred bytes; anything far larger (or endless, as a
+  // device) is not one and must not be read whole into memory.
+  constexpr std::size_t kLimit = 1024 * 1024;
+  const std::string expanded = ExpandEnvVars(path);
+  std::string bytes =
+      FileToString(expanded, kLimit, "Файл i.cod \"" + expanded + "\" больше 1 МиБ");
   DecryptCodStream(bytes, "");
   const XmlDocument doc = XmlDocument::Parse(bytes);
   const XmlNode root = doc.Root();

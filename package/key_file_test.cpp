@@ -144,8 +144,6 @@ TEST_F(KeyFileTest, RefusesForeignAndMalformedKeyFilesAndRecordsEachOnce) {
        "Значение sport вне допустимого диапазона: 2147483648", "Сертификат СТ-1"},
       {"C port not a number", LayoutC(Row("FA", "1", "abc")), "'abc' is not a valid integer value",
        "Форма А"},
-      {"C empty office key", LayoutC(Row("FA", "1", "1", "")), "В i.cod пустой атрибут orxk",
-       "Форма А"},
       {"B empty office key", LayoutB("GeneralForm", "443", ""), "Could not convert Null into text",
        "Общая форма"},
       {"B port element with markup", LayoutB("GeneralForm", "<b>1</b>"),
@@ -168,6 +166,8 @@ TEST_F(KeyFileTest, UnreadableBytesFailWithTheReasonRecorded) {
       {"plain XML", scratch_.Write("plain.cod", LayoutC(Row("FA")))},
       {"empty file", scratch_.Write("empty.cod", "")},
       {"missing file", scratch_ / "missing.cod"},
+      {"over 1 MiB", scratch_.Write("big.cod", std::string(1024 * 1024 + 1, 'x'))},
+      {"endless device", "/dev/zero"},
   };
   for (const auto& [name, path] : files) {
     events_.clear();
@@ -179,6 +179,8 @@ TEST_F(KeyFileTest, UnreadableBytesFailWithTheReasonRecorded) {
   }
   EXPECT_NE(Load(files[0].second).find("\r\nLine: "), std::string::npos);
   EXPECT_EQ(Load(files[2].second).rfind("Cannot open file \"" + files[2].second + "\"", 0), 0u);
+  EXPECT_EQ(Load(files[3].second), "Файл i.cod \"" + files[3].second + "\" больше 1 МиБ");
+  EXPECT_EQ(Load(files[4].second), "Файл i.cod \"/dev/zero\" больше 1 МиБ");
 }
 
 TEST_F(KeyFileTest, FailurePartwayKeepsFieldsAlreadyAssigned) {

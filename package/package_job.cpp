@@ -30,12 +30,10 @@ constexpr std::size_t kCheckMayLagBy = 32 * 1024 * 1024;
 
 // The source document packed as the one entry of a ZIP archive and
 // enciphered with the office key (the fixed key text when it is empty). The
-// archive goes through a temporary file in the private temporary folder that
+// archive goes through a temporary file in tempDir (the job's folder) that
 // is gone when this returns, whether it returns or throws.
-std::string BuildPackage(const std::string& sourcePath, const std::string& officeKey,
-                         const LocalDateTime& packed) {
-  const std::string tempDir = GetTempDir();
-  if (tempDir.empty()) throw Error("No private temporary folder is available");
+std::string BuildPackage(const std::string& tempDir, const std::string& sourcePath,
+                         const std::string& officeKey, const LocalDateTime& packed) {
   TempFile archive(tempDir, "orx", ".zip");
   {
     MappedFile content(sourcePath);
@@ -110,6 +108,9 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     const std::string keyFile = ExpandEnvVars(keyFilePath);
 
     LoadParamsFromICod(context, keyFile);
+    // Everything the job writes before the package file stays in its own
+    // folder: jobs running at the same time never see each other's files.
+    JobFolder work;
     SourceLineMap lines;
     std::string package;
     std::optional<ConcurrentCheck> check;
@@ -119,14 +120,15 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
       // No second thread: the check follows the stamping.
     }
     if (check) {
-      const std::string sourcePath = GetFullSourceName(context, xml, &lines, &check->relay());
+      const std::string sourcePath = GetFullSourceName(context, work, xml, &lines, &check->relay());
       // Packing needs the whole text, so it follows the stamping, while the
       // check finishes beside it. A failure of packing counts only when the
       // document passed the check.
       std::exception_ptr packingFailure;
       if (!check->failedEarly()) {
         try {
-          package = BuildPackage(sourcePath, context.params.officeKey, context.clock.Now());
+          package = BuildPackage(work.Path(), sourcePath, context.params.officeKey,
+                                 context.clock.Now());
         } catch (...) {
           packingFailure = std::current_exception();
         }
@@ -139,9 +141,9 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
       }
       if (packingFailure) std::rethrow_exception(packingFailure);
     } else {
-      const std::string sourcePath = GetFullSourceName(context, xml, &lines);
+      const std::string sourcePath = GetFullSourceName(context, work, xml, &lines);
       if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
-      package = BuildPackage(sourcePath, context.params.officeKey, context.clock.Now());
+      package = BuildPackage(work.Path(), sourcePath, context.params.officeKey, context.clock.Now());
     }
 
     // The operator is asked only once everything that can fail before it has

@@ -46,10 +46,11 @@ class PackageJobTest : public ::orx::testing::JobFixture {
     WriteKeyFile(kOfficeKey);
   }
 
-  void WriteKeyFile(std::string_view officeKey) {
+  void WriteKeyFile(std::string_view officeKey,
+                    std::string_view address = "https://127.0.0.1:8443/cdb/") {
     std::string key = "<DATAPACKET><ROWDATA><ROW PK_Code=\"FA\" orxn=\"7\" NumLocale=\"1\" orxk=\"" +
-                      std::string(officeKey) +
-                      "\" sadr=\"https://127.0.0.1:8443/cdb/\" sport=\"8443\"/></ROWDATA></DATAPACKET>";
+                      std::string(officeKey) + "\" sadr=\"" + std::string(address) +
+                      "\" sport=\"8443\"/></ROWDATA></DATAPACKET>";
     EncryptCodStream(key, "");
     dir_.Write("i.cod", key);
   }
@@ -93,6 +94,21 @@ TEST_F(PackageJobTest, WritesTheEncipheredArchiveUnderItsName) {
     EXPECT_TRUE(events_.records().empty());
     const std::string unpacked = dir_.Write("check.zip", archive);
     EXPECT_EQ(RunProcess("/usr/bin/unzip", {"-tq", unpacked}).exitStatus, 0);
+  }
+}
+
+// An empty office key enciphers with the fixed key text, as the receiving
+// side expects; the server address is no concern of this job.
+TEST_F(PackageJobTest, EmptyOfficeKeyOrAddressStillPacks) {
+  struct Case {
+    std::string_view officeKey, address, decipherWith;
+  } cases[] = {{"", "https://127.0.0.1:8443/cdb/", ""}, {kOfficeKey, "", kOfficeKey}};
+  for (const Case& c : cases) {
+    WriteKeyFile(c.officeKey, c.address);
+    ASSERT_EQ(Run(out_), JobOutcome::Succeeded) << c.address;
+    const auto zip = ::orx::testing::ReadSingleEntryZip(PackageArchive(out_, c.decipherWith));
+    EXPECT_EQ(zip.central.name, "sync.xml");
+    EXPECT_TRUE(events_.records().empty());
   }
 }
 
@@ -243,6 +259,10 @@ TEST_F(PackageJobTest, FolderPickerAnswers) {
 // Root may write anywhere, so the job runs in a child under another user.
 TEST_F(PackageJobTest, FailedWriteKeepsTheEarlierPackageFile) {
   const std::string earlier = dir_.Write("out/" + std::string(kPackageName), "earlier");
+  // The checkout may be private to its owner (a clone in /root): the child
+  // reads its inputs from the scratch folder instead.
+  xml_ = dir_.Write("certificates.xml", ReadFile(xml_));
+  xsd_ = dir_.Write("FA.xsd", ReadFile(xsd_));
   fs::permissions(out_, fs::perms(0555));
   fs::permissions(tmp_, fs::perms(01777));
   const pid_t child = fork();

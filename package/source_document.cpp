@@ -28,13 +28,12 @@ std::string NamespaceDeclaration() {
 
 }  // namespace
 
-std::string GetFullSourceName(JobContext& context, std::string_view xmlPath, SourceLineMap* lines,
-                              TextRelay* copy) {
+std::string GetFullSourceName(JobContext& context, JobFolder& folder, std::string_view xmlPath,
+                              SourceLineMap* lines, TextRelay* copy) {
   try {
-    const std::string tempDir = GetTempDir();
-    if (tempDir.empty()) throw Error("No private temporary folder is available");
-    const std::string target = JoinPath(tempDir, kSourceFileName);
+    const std::string target = JoinPath(folder.Path(), kSourceFileName);
     WriteStampedSource(xmlPath, target, FormatDateOfCreate(context.clock.Now()), lines, copy);
+    folder.Keep(kSourceFileName);
     return target;
   } catch (const std::exception& e) {
     LogEvent(context.events, context.params.kindTitle, EventType::Error, kCategoryJob,

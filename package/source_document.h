@@ -10,6 +10,7 @@
 #include "support/mapped_file.h"
 #include "package/source_lines.h"
 #include "package/text_relay.h"
+#include "support/job_folder.h"
 
 namespace orx {
 
@@ -21,11 +22,13 @@ inline constexpr std::string_view CertNamespaceUri = "urn:orx-rf:certificates";
 // ProgramFullVersion and DateOfCreate (dd.mm.yyyy from context.clock),
 // declares CertNamespaceUri as the default namespace first in the root's
 // start tag, and writes the serialised text (CR LF line ends, the encoding
-// the input declared) to SourceConvert.xml in the temporary folder.
+// the input declared) to SourceConvert.xml in the job's folder, which is
+// made here when the job has none yet. When the job ends the file is left
+// as SourceConvert.xml in the private temporary folder.
 //
-// Returns that file's path. Any failure is recorded under context.params.
-// kindTitle as "TFormMain.GetFullSourceName" and then thrown again as Error
-// with the same message.
+// Returns that file's path. Any failure (the job's folder included) is
+// recorded under context.params.kindTitle as "TFormMain.GetFullSourceName"
+// and then thrown again as Error with the same message.
 //
 // The root element need not be called "dataPacket": whatever it is called, it
 // gets the declaration, and the schema check then reports the undeclared root.
@@ -33,7 +36,7 @@ inline constexpr std::string_view CertNamespaceUri = "urn:orx-rf:certificates";
 // lines, when given, learns where the certificate XML's tags stood, for
 // ValidateXmlBySchema to name the operator's lines; copy, when given, gets
 // the text as it is written (WriteStampedSource).
-std::string GetFullSourceName(JobContext& context, std::string_view xmlPath,
+std::string GetFullSourceName(JobContext& context, JobFolder& folder, std::string_view xmlPath,
                               SourceLineMap* lines = nullptr, TextRelay* copy = nullptr);
 
 // The text GetFullSourceName would write for the certificate XML at xmlPath,

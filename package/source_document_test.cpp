@@ -32,10 +32,16 @@ class StampTest : public SourceDocumentTest, public ::testing::WithParamInterfac
 
 TEST_P(StampTest, WritesTheStampedDocumentWithCrLf) {
   const std::string input = dir_.Write("in.xml", GetParam().input);
-  const std::string path = GetFullSourceName(context_, input);
-  EXPECT_EQ(path, GetTempDir() + "SourceConvert.xml");
-  EXPECT_EQ(path.rfind(tmp_ + "/", 0), 0u);
-  EXPECT_EQ(ReadFile(path), GetParam().expected);
+  {
+    JobFolder folder;
+    const std::string path = GetFullSourceName(context_, folder, input);
+    EXPECT_EQ(path, folder.Path() + "SourceConvert.xml");
+    EXPECT_EQ(path.rfind(tmp_ + "/", 0), 0u);
+    EXPECT_EQ(ReadFile(path), GetParam().expected);
+  }
+  // The job's folder is gone; its source document stays.
+  EXPECT_EQ(TempFileNames(), std::vector<std::string>{"SourceConvert.xml"});
+  EXPECT_EQ(ReadFile(GetTempDir() + "SourceConvert.xml"), GetParam().expected);
   EXPECT_TRUE(events_.records().empty());
 }
 
@@ -55,7 +61,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SourceDocumentTest, TextForPackingLosesOnlyTheFirstDeclaration) {
   const std::string input = dir_.Write(
       "in.xml", std::string(kDecl) + "<dataPacket><c>xmlns=\"urn:orx-rf:certificates\"</c></dataPacket>");
-  const std::string packed = GetSourceForPacking(GetFullSourceName(context_, input));
+  JobFolder folder;
+  const std::string packed = GetSourceForPacking(GetFullSourceName(context_, folder, input));
   EXPECT_EQ(packed, std::string(kDecl) + "\r\n<dataPacket " + kStamps +
                         "><arm lastKnownChange=\"0\"/><c>xmlns=\"urn:orx-rf:certificates\"</c></dataPacket>\r\n");
 
@@ -72,7 +79,8 @@ TEST_F(SourceDocumentTest, FailuresAreRecordedUnderTheKindTitleAndRaisedAgain) {
     events_.clear();
     std::string message;
     try {
-      GetFullSourceName(context_, input);
+      JobFolder folder;
+      GetFullSourceName(context_, folder, input);
       ADD_FAILURE() << input;
     } catch (const Error& e) {
       message = e.what();

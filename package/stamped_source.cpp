@@ -140,13 +140,21 @@ class Stamper {
     });
   }
 
-  // The first error decides the message, as when a whole document is parsed.
-  static void ParseError(void* ctx, xmlErrorPtr error) {
-    Stamper& self = Of(ctx);
-    if (self.errorSet_ || error == nullptr || error->level < XML_ERR_ERROR) return;
-    self.errorSet_ = true;
-    self.errorMessage_ = error->message != nullptr ? error->message : "";
-    self.errorLine_ = error->line;
+  static void ParseError(void* ctx, xmlErrorPtr error) { Of(ctx).Take(error); }
+  static void UnownedError(void* self, xmlErrorPtr error) { static_cast<Stamper*>(self)->Take(error); }
+
+  // The first error decides the message, as when a whole document is parsed;
+  // an encoding error comes first but without a line, which the parser's
+  // next error gives.
+  void Take(const xmlError* error) {
+    if (error == nullptr || error->level < XML_ERR_ERROR) return;
+    if (errorSet_) {
+      if (errorLine_ == 0) errorLine_ = error->line;
+      return;
+    }
+    errorSet_ = true;
+    errorMessage_ = error->message != nullptr ? error->message : "";
+    errorLine_ = error->line;
   }
 
   // The line of the operator's file the parser stands on. Elements of an
@@ -289,6 +297,9 @@ class Stamper {
                 XmlSourceLine(NormalisedInput::All(bytes), line, 40));
   }
 
+  // Taken first and given up last, so that even closing the writer after a
+  // failure ("flush error") reports here and not on standard error.
+  XmlErrorScope unowned_{this, &Stamper::UnownedError};
   CrLfWriter& out_;
   std::string dateOfCreate_;
   SourceLineMap* lines_;

@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,7 +21,7 @@ namespace {
 // Invalid UTF-8 becomes U+FFFD so that every line stays valid JSON.
 void AppendJsonString(std::string& out, std::string_view text) {
   std::string repaired;
-  if (!DecodeUtf8Strict(text)) {
+  if (!IsWellFormedUtf8(text)) {
     repaired = Utf16ToUtf8(Utf8ToUtf16(text));
     text = repaired;
   }
@@ -89,8 +90,15 @@ void JsonLinesEventSink::Write(const EventRecord& record) noexcept {
   try {
     const std::string line = Format(record) + '\n';
     // O_APPEND and a single write() keep concurrent writers' lines whole.
-    const UniqueFd file(::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+    // Opened without blocking: a FIFO that nobody reads would otherwise hold
+    // the job in open() for ever. Only a regular file takes records.
+    const UniqueFd file(
+        ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
     if (file.get() < 0) return;
+    struct stat info {};
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return;
+    const int flags = ::fcntl(file.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(file.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return;
     ssize_t written = -1;
     do {
       written = ::write(file.get(), line.data(), line.size());

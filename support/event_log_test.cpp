@@ -1,6 +1,7 @@
 #include "support/event_log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <regex>
 #include <sstream>
@@ -69,7 +70,10 @@ TEST(JsonLinesEventSink, AppendsWholeLinesFromConcurrentWriters) {
   std::thread a(writer, "a"), b(writer, "b");
   a.join();
   b.join();
-  JsonLinesEventSink(dir / "missing/events.jsonl").Write(Record({}));  // silently dropped
+  // Silently dropped, and never waited for: no folder, a FIFO nobody reads.
+  JsonLinesEventSink(dir / "missing/events.jsonl").Write(Record({}));
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  JsonLinesEventSink(dir / "fifo").Write(Record({}));
 
   const auto lines = Lines(testing::ReadFile(path));
   ASSERT_EQ(lines.size(), 101u);

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -92,6 +94,44 @@ mode_t CurrentUmask() {
   }
 }
 
+// The file that a write to target replaces: target itself, or where the
+// user's own symbolic links lead from it. A link of another user is never
+// followed (one planted in a shared folder must not redirect the write), and
+// anything but a regular file (or no file) is refused without being opened.
+std::string ReplacedFile(std::string_view target) {
+  constexpr int kMaxLinks = 40;  // as the kernel's own limit
+  const uid_t uid = ::geteuid();
+  std::string path(target);
+  for (int links = 0;; ++links) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0) {
+      if (errno == ENOENT) return path;  // a new file, or where a dangling link points
+      throw CannotCreate(target, errno);
+    }
+    if (S_ISREG(info.st_mode)) return path;
+    if (S_ISDIR(info.st_mode)) throw CannotCreate(target, EISDIR);
+    if (!S_ISLNK(info.st_mode)) {
+      throw Error("Cannot create file \"" + std::string(target) + "\". Not a regular file");
+    }
+    if (info.st_uid != uid) {
+      throw Error("Cannot create file \"" + std::string(target) +
+                  "\". A symbolic link of another user (uid " + std::to_string(info.st_uid) +
+                  ") is not followed: \"" + path + "\"");
+    }
+    if (links == kMaxLinks) throw CannotCreate(target, ELOOP);
+    std::string next(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : PATH_MAX) + 1, '\0');
+    const ssize_t length = ::readlink(path.c_str(), next.data(), next.size());
+    if (length < 0) throw CannotCreate(target, errno);
+    if (static_cast<std::size_t>(length) >= next.size()) throw CannotCreate(target, ENAMETOOLONG);
+    next.resize(static_cast<std::size_t>(length));
+    if (next.empty() || next.front() != '/') {
+      const auto slash = path.rfind('/');
+      if (slash != std::string::npos) next = path.substr(0, slash + 1) + next;
+    }
+    path = std::move(next);
+  }
+}
+
 }  // namespace
 
 bool WriteAll(int fd, std::string_view bytes) {
@@ -120,6 +160,42 @@ std::string ExtractDir(std::string_view path) {
   return std::string(path.substr(0, slash));
 }
 
+std::string PrivateTempDir() {
+  std::string base = "/tmp";
+  if (const char* tmpdir = std::getenv("TMPDIR"); tmpdir && *tmpdir) {
+    struct stat info {};
+    if (::stat(tmpdir, &info) == 0 && S_ISDIR(info.st_mode)) base = tmpdir;
+  }
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  const uid_t uid = ::geteuid();
+  const std::string dir = JoinPath(base, "convertor-orx-" + std::to_string(uid));
+  const auto refuse = [&dir](const std::string& why) {
+    return Error("No private temporary folder is available: \"" + dir + "\" " + why);
+  };
+
+  if (::mkdir(dir.c_str(), 0700) == 0) {
+    // The umask may have taken bits away; 0700 is what the checks expect.
+    if (::chmod(dir.c_str(), 0700) != 0) throw refuse("cannot be made private: " + ErrnoText(errno));
+  } else if (errno != EEXIST) {
+    throw refuse("cannot be created: " + ErrnoText(errno));
+  }
+  // Whatever is there must be our own private folder: never a symbolic
+  // link, never a folder another user made or can look into.
+  struct stat info {};
+  if (::lstat(dir.c_str(), &info) != 0) throw refuse("cannot be examined: " + ErrnoText(errno));
+  if (S_ISLNK(info.st_mode)) throw refuse("is a symbolic link");
+  if (!S_ISDIR(info.st_mode)) throw refuse("is not a folder");
+  if (info.st_uid != uid) {
+    throw refuse("belongs to another user (uid " + std::to_string(info.st_uid) + ")");
+  }
+  if ((info.st_mode & 07777) != 0700) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    throw refuse("has mode " + std::string(mode) + ", not 0700");
+  }
+  return dir + "/";
+}
+
 std::string ProgramFolder() {
   std::error_code error;
   const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
@@ -129,33 +205,17 @@ std::string ProgramFolder() {
 
 std::string GetTempDir() {
   try {
-    std::string base = "/tmp";
-    if (const char* tmpdir = std::getenv("TMPDIR"); tmpdir && *tmpdir) {
-      struct stat info {};
-      if (::stat(tmpdir, &info) == 0 && S_ISDIR(info.st_mode)) base = tmpdir;
-    }
-    while (base.size() > 1 && base.back() == '/') base.pop_back();
-    const uid_t uid = ::geteuid();
-    const std::string dir = JoinPath(base, "convertor-orx-" + std::to_string(uid));
-
-    if (::mkdir(dir.c_str(), 0700) == 0) {
-      // The umask may have taken bits away; 0700 is what the checks expect.
-      if (::chmod(dir.c_str(), 0700) != 0) return {};
-    } else if (errno != EEXIST) {
-      return {};
-    }
-    // Whatever is there must be our own private folder: never a symbolic
-    // link, never a folder another user made or can look into.
-    struct stat info {};
-    if (::lstat(dir.c_str(), &info) != 0) return {};
-    if (!S_ISDIR(info.st_mode) || info.st_uid != uid || (info.st_mode & 07777) != 0700) return {};
-    return dir + "/";
+    return PrivateTempDir();
   } catch (...) {
     return {};
   }
 }
 
 std::string FileToString(std::string_view fileName) {
+  return FileToString(fileName, std::string::npos, {});
+}
+
+std::string FileToString(std::string_view fileName, std::size_t limit, std::string_view tooLarge) {
   const std::string name(fileName);
   const UniqueFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.get() < 0) throw CannotOpen(fileName, errno);
@@ -166,6 +226,7 @@ std::string FileToString(std::string_view fileName) {
 
   std::string bytes;
   if (S_ISREG(info.st_mode) && info.st_size > 0) {
+    if (static_cast<std::uintmax_t>(info.st_size) > limit) throw Error(std::string(tooLarge));
     bytes.reserve(static_cast<std::size_t>(info.st_size));
   }
   char buffer[65536];
@@ -176,6 +237,8 @@ std::string FileToString(std::string_view fileName) {
       if (errno == EINTR) continue;
       throw Error("Stream read error");
     }
+    // A device or a file still growing is cut off here, not read to the end.
+    if (static_cast<std::size_t>(n) > limit - bytes.size()) throw Error(std::string(tooLarge));
     bytes.append(buffer, static_cast<std::size_t>(n));
   }
   return bytes;
@@ -209,22 +272,22 @@ std::string TempFile::Release() noexcept {
 }
 
 void WriteFileAtomically(std::string_view bytes, std::string_view target) {
-  const std::string targetPath(target);
-  std::string folder = ExtractDir(target);
-  if (folder.empty() && !target.empty() && target.front() == '/') folder = "/";
+  const std::string file = ReplacedFile(target);
+  std::string folder = ExtractDir(file);
+  if (folder.empty() && !file.empty() && file.front() == '/') folder = "/";
 
   // An existing file keeps its permissions; a new one gets what
   // StringToFile would give it.
   mode_t mode = 0644 & ~CurrentUmask();
   struct stat existing {};
-  if (::lstat(targetPath.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+  if (::lstat(file.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
     mode = existing.st_mode & 07777;
   }
 
   std::string tempPath;
   const int created = CreateExclusive(folder, ".orx-", ".tmp", tempPath);
   if (created < 0) throw CannotCreate(target, -created);
-  UniqueFd file(created);
+  UniqueFd output(created);
   struct RemoveUnlessKept {
     const std::string& path;
     bool keep = false;
@@ -233,10 +296,14 @@ void WriteFileAtomically(std::string_view bytes, std::string_view target) {
     }
   } cleanup{tempPath};
 
-  if (!WriteAll(file.get(), bytes) || ::fsync(file.get()) != 0) throw Error("Stream write error");
-  if (::fchmod(file.get(), mode) != 0) throw CannotCreate(target, errno);
-  if (!file.Close()) throw Error("Stream write error");
-  if (::rename(tempPath.c_str(), targetPath.c_str()) != 0) throw CannotCreate(target, errno);
+  if (!WriteAll(output.get(), bytes) || ::fsync(output.get()) != 0) {
+    throw Error("Stream write error");
+  }
+  if (::fchmod(output.get(), mode) != 0) throw CannotCreate(target, errno);
+  if (!output.Close()) throw Error("Stream write error");
+  // rename() replaces whatever name stands there now and never follows it,
+  // so a link planted after the checks above is replaced, not followed.
+  if (::rename(tempPath.c_str(), file.c_str()) != 0) throw CannotCreate(target, errno);
   cleanup.keep = true;
 
   // Make the rename itself durable; the new contents are already in place.

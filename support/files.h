@@ -28,8 +28,11 @@ std::string ProgramFolder();
 // A folder private to the user, ${TMPDIR:-/tmp}/convertor-orx-<uid>/ (TMPDIR
 // only when it names an existing folder), created with mode 0700 on first
 // use. An existing one is used only when it is a real folder (not a symbolic
-// link) owned by the user with mode 0700 exactly. Empty when it cannot be
-// had safely. Never throws.
+// link) owned by the user with mode 0700 exactly. Throws Error("No private
+// temporary folder is available: <the folder and why>") when it cannot be
+// had safely.
+std::string PrivateTempDir();
+// PrivateTempDir(), or empty where it throws. Never throws.
 std::string GetTempDir();
 
 struct DirCloser {
@@ -69,6 +72,10 @@ bool MatchesMask(std::string_view name, std::string_view pattern);
 
 // Throws Error("Cannot open file \"<name>\". <reason>") or "Stream read error".
 std::string FileToString(std::string_view fileName);
+// As above, but a file of more than limit bytes throws Error(tooLarge), found
+// from a regular file's size before reading and from the bytes read for
+// anything else (a device, a pipe), which is read no further.
+std::string FileToString(std::string_view fileName, std::size_t limit, std::string_view tooLarge);
 // Replaces the file's contents (O_TRUNC; a new file gets mode 0644 less the
 // umask). Never writes through a symbolic link: one in the last component is
 // refused. Throws Error("Cannot create file \"<name>\". <reason>") or
@@ -97,8 +104,12 @@ class TempFile {
 };
 
 // Writes bytes to target atomically: a temporary file beside it, flushed,
-// then renamed over it. On failure the target is untouched and nothing is
-// left behind; the message has the StringToFile form for target.
+// then renamed over it. A target that is a symbolic link of the user's own
+// stays a link: the file it leads to is replaced (atomically, beside that
+// file). A link of another user is never followed, and a target that is not
+// a regular file (a folder, FIFO, device or socket) is never opened: both
+// are refused. On failure the target is untouched and nothing is left
+// behind; the message has the StringToFile form for target.
 void WriteFileAtomically(std::string_view bytes, std::string_view target);
 
 }  // namespace orx

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +11,10 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <optional>
 
 #include "support/error.h"
+#include "support/job_folder.h"
 #include "testing/test_support.h"
 
 namespace orx {
@@ -190,21 +193,28 @@ TEST(GetTempDir, MakesAPrivateFolderAndRefusesOneNotPrivatelyOurs) {
     EXPECT_EQ(GetTempDir(), base / name + "/");  // an existing folder of ours is reused
     EXPECT_EQ(fs::status(base / name).permissions(), fs::perms::owner_all);
   }
-  const std::pair<const char*, std::function<void(const std::string&)>> refused[] = {
+  struct Refused {
+    const char* what;
+    std::function<void(const std::string&)> make;
+    std::string why;
+  } refused[] = {
       {"symlink to our folder",
        [](const std::string& path) {
          ::mkdir((path + ".real").c_str(), 0700);
          fs::create_symlink(path + ".real", path);
-       }},
-      {"readable by others", [](const std::string& path) { ::mkdir(path.c_str(), 0755); }},
-      {"a plain file", [](const std::string& path) { StringToFile("", path); }},
+       },
+       "is a symbolic link"},
+      {"readable by others", [](const std::string& path) { ::mkdir(path.c_str(), 0755); },
+       "has mode 0755, not 0700"},
+      {"a plain file", [](const std::string& path) { StringToFile("", path); }, "is not a folder"},
       {"another user's",
        [](const std::string& path) {
          ::mkdir(path.c_str(), 0700);
          (void)::chown(path.c_str(), geteuid() + 1, static_cast<gid_t>(-1));  // root only
-       }},
+       },
+       "belongs to another user (uid " + std::to_string(geteuid() + 1) + ")"},
   };
-  for (const auto& [what, make] : refused) {
+  for (const auto& [what, make, why] : refused) {
     ScratchDir base;
     ScopedEnv tmpdir("TMPDIR", base.path().c_str());
     make(base / name);
@@ -212,6 +222,8 @@ TEST(GetTempDir, MakesAPrivateFolderAndRefusesOneNotPrivatelyOurs) {
     ::lstat((base / name).c_str(), &info);
     if (what == std::string("another user's") && info.st_uid == geteuid()) continue;
     EXPECT_EQ(GetTempDir(), "") << what;
+    EXPECT_EQ(MessageOf([] { PrivateTempDir(); }),
+              "No private temporary folder is available: \"" + base / name + "\" " + why);
   }
 }
 
@@ -256,14 +268,98 @@ TEST(WriteFileAtomically, ReplacesTargetOrLeavesItUntouched) {
        "Cannot create file \"" + dir / "missing/pkg.cod" + "\". No such file or directory"},
       {target + "/pkg.cod", "Cannot create file \"" + target + "/pkg.cod\". Not a directory"},
       {dir.path().string(), "Cannot create file \"" + dir.path().string() + "\". Is a directory"},
+      // Never opened, so a FIFO nobody reads cannot block the write.
+      {dir / "fifo", "Cannot create file \"" + dir / "fifo" + "\". Not a regular file"},
+      {"/dev/null", "Cannot create file \"/dev/null\". Not a regular file"},
+      {dir / "link-to-fifo", "Cannot create file \"" + dir / "link-to-fifo" + "\". Not a regular file"},
   };
+  ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+  fs::create_symlink("fifo", dir / "link-to-fifo");
   for (const auto& f : failures) {
     EXPECT_EQ(MessageOf([&] { WriteFileAtomically("x", f.target); }), f.message);
   }
   EXPECT_EQ(ReadFile(target), "new");
+  fs::remove(dir / "fifo");
+  fs::remove(dir / "link-to-fifo");
   std::vector<std::string> left;
   for (const auto& entry : fs::directory_iterator(dir.path())) left.push_back(entry.path());
   EXPECT_EQ(left, std::vector<std::string>{target});
+}
+
+// A link of the user's own stays a link and its file gets the content,
+// written beside that file; a link of another user is refused untouched.
+TEST(WriteFileAtomically, FollowsOnlyTheUsersOwnLinks) {
+  ScratchDir dir;
+  const std::string real = dir.Write("repo/ConvertorOrx.xml", "old");
+  fs::create_directory(dir.path() / "config");
+  fs::create_symlink("../repo/ConvertorOrx.xml", dir.path() / "config/ConvertorOrx.xml");
+  fs::create_symlink(dir.path() / "config/ConvertorOrx.xml", dir.path() / "chained.xml");
+  for (const char* link : {"config/ConvertorOrx.xml", "chained.xml"}) {
+    WriteFileAtomically(link, dir / link);
+    EXPECT_TRUE(fs::is_symlink(dir.path() / link)) << link;
+    EXPECT_EQ(ReadFile(real), link);
+  }
+  std::vector<std::string> left;
+  for (const auto& entry : fs::recursive_directory_iterator(dir.path())) left.push_back(entry.path());
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{dir / "chained.xml", dir / "config",
+                                            dir / "config/ConvertorOrx.xml", dir / "repo",
+                                            real}));
+
+  fs::create_symlink(real, dir.path() / "planted.cod");
+  if (::lchown((dir / "planted.cod").c_str(), geteuid() + 1, static_cast<gid_t>(-1)) != 0) {
+    GTEST_SKIP() << "links of another user need root";
+  }
+  EXPECT_EQ(MessageOf([&] { WriteFileAtomically("redirected", dir / "planted.cod"); }),
+            "Cannot create file \"" + dir / "planted.cod" + "\". A symbolic link of another user (uid " +
+                std::to_string(geteuid() + 1) + ") is not followed: \"" + dir / "planted.cod" + "\"");
+  EXPECT_TRUE(fs::is_symlink(dir.path() / "planted.cod"));
+  EXPECT_EQ(ReadFile(real), "chained.xml");
+}
+
+std::vector<std::string> Names(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A job's folder is private to it; when the job ends only its kept files stay.
+// A job killed part-way leaves its folder, which the next job removes; a
+// living job's folder is never touched.
+TEST(JobFolder, KilledJobsFoldersGoLiveOnesStay) {
+  ScratchDir base;
+  ScopedEnv tmpdir("TMPDIR", base.path().c_str());
+  const std::string temp = PrivateTempDir();
+  const pid_t killed = ::fork();
+  ASSERT_GE(killed, 0);
+  if (killed == 0) {
+    JobFolder folder;
+    StringToFile("partial", folder.Path() + "orx000000.zip");
+    ::_exit(0);  // no destructor runs, as when the job is killed
+  }
+  ::waitpid(killed, nullptr, 0);
+  ASSERT_EQ(Names(temp).size(), 1u);
+
+  std::optional<JobFolder> live(std::in_place);
+  const std::string livePath = live->Path();
+  StringToFile("scratch", livePath + "orx111111.zip");
+  StringToFile("kept", livePath + "SourceConvert.xml");
+  live->Keep("SourceConvert.xml");
+  EXPECT_EQ(fs::status(livePath).permissions(), fs::perms::owner_all);
+  {
+    JobFolder next;
+    const std::string own = next.Path();
+    std::vector<std::string> expected = {ExtractDir(livePath).substr(temp.size()),
+                                         ExtractDir(own).substr(temp.size())};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Names(temp), expected);
+    EXPECT_EQ(Names(livePath), (std::vector<std::string>{"SourceConvert.xml", "orx111111.zip"}));
+  }
+  EXPECT_EQ(Names(temp), std::vector<std::string>{ExtractDir(livePath).substr(temp.size())});
+  live.reset();
+  EXPECT_EQ(Names(temp), std::vector<std::string>{"SourceConvert.xml"});
+  EXPECT_EQ(ReadFile(temp + "SourceConvert.xml"), "kept");
 }
 
 }  // namespace

@@ -32,7 +32,12 @@ class LogPane {
   LogPaneView* view_ = nullptr;
 };
 
-// Batch mode's view: every appended line to a stream as UTF-8, one per line.
+// line as a terminal may show it: control characters (C0 but the tab, DEL,
+// C1) and bytes that are not UTF-8 become \xNN, each byte of them.
+std::string EscapeForTerminal(std::string_view line);
+
+// Batch mode's view: every appended line to standard error as UTF-8, one per
+// line, escaped for the terminal (EscapeForTerminal).
 class StderrLogPaneView final : public LogPaneView {
  public:
   void OnCleared() override {}

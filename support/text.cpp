@@ -85,6 +85,13 @@ std::u16string Utf8ToUtf16(std::string_view utf8) {
   return out;
 }
 
+bool IsWellFormedUtf8(std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    if (!DecodeOne(utf8, i)) return false;
+  }
+  return true;
+}
+
 std::optional<std::u16string> DecodeUtf8Strict(std::string_view utf8) {
   std::u16string out;
   out.reserve(utf8.size());

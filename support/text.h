@@ -18,5 +18,7 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // Strict decoding: nullopt when the bytes are not well-formed UTF-8
 // (overlong forms, surrogates and code points above U+10FFFF included).
 std::optional<std::u16string> DecodeUtf8Strict(std::string_view utf8);
+// Whether DecodeUtf8Strict would succeed, without making the decoded copy.
+bool IsWellFormedUtf8(std::string_view utf8);
 
 }  // namespace orx

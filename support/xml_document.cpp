@@ -62,14 +62,36 @@ struct FirstError {
 };
 
 // libxml2 may report follow-on errors after the first fatal one ("Extra
-// content", "Premature end"); the first is the one that names the fault.
+// content", "Premature end"); the first is the one that names the fault. An
+// encoding error comes first but without a line; the parser's next error
+// tells where it stopped.
 void KeepFirstError(void*, xmlErrorPtr error) {
   FirstError* first = parseErrors;
-  if (first == nullptr || first->set || error == nullptr || error->level < XML_ERR_ERROR) return;
+  if (first == nullptr || error == nullptr || error->level < XML_ERR_ERROR) return;
+  if (first->set) {
+    if (first->line == 0) first->line = error->line;
+    return;
+  }
   first->set = true;
   first->message = error->message != nullptr ? error->message : "";
   first->line = error->line;
 }
+
+// Points KeepFirstError at one record while it lives.
+class KeepErrorsIn {
+ public:
+  explicit KeepErrorsIn(FirstError& record) : previous_(parseErrors) { parseErrors = &record; }
+  ~KeepErrorsIn() { parseErrors = previous_; }
+  KeepErrorsIn(const KeepErrorsIn&) = delete;
+  KeepErrorsIn& operator=(const KeepErrorsIn&) = delete;
+
+ private:
+  FirstError* previous_;
+};
+
+// Diagnostics printed directly rather than raised are dropped: the raised
+// ones carry everything a message needs.
+void IgnoreGenericError(void*, const char*, ...) {}
 
 std::string TrimLineEnd(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -143,6 +165,20 @@ void InitXmlLibrary() {
     defaultLoader = xmlGetExternalEntityLoader();
     xmlSetExternalEntityLoader(RefuseExternalEntity);
   });
+}
+
+XmlErrorScope::XmlErrorScope(void* context, xmlStructuredErrorFunc handler)
+    : savedHandler_(xmlStructuredError),
+      savedContext_(xmlStructuredErrorContext),
+      savedGeneric_(xmlGenericError),
+      savedGenericContext_(xmlGenericErrorContext) {
+  xmlSetStructuredErrorFunc(context, handler);
+  xmlSetGenericErrorFunc(nullptr, IgnoreGenericError);
+}
+
+XmlErrorScope::~XmlErrorScope() {
+  xmlSetStructuredErrorFunc(savedContext_, savedHandler_);
+  xmlSetGenericErrorFunc(savedGenericContext_, savedGeneric_);
 }
 
 XmlLocalLoadScope::XmlLocalLoadScope() : previous_(localLoadsAllowed) {
@@ -272,15 +308,13 @@ XmlDocument XmlDocument::Parse(std::string_view bytes, std::string_view url) {
   }
   std::unique_ptr<xmlParserCtxt, ParserCtxtDeleter> ctxt(xmlNewParserCtxt());
   if (!ctxt) throw std::bad_alloc();
-  // The handler belongs to this parser context, so nothing reaches stderr
-  // and no thread-wide handler is touched; it finds its record through a
-  // thread-local pointer because libxml2 owns the context's userData.
+  // The handler finds its record through a thread-local pointer because
+  // libxml2 owns the context's userData. It takes the parser's errors and,
+  // for the parse's length, those raised without a context (a byte the
+  // declared encoding cannot convert), so nothing reaches stderr.
   FirstError first;
-  struct ErrorScope {
-    FirstError* previous;
-    explicit ErrorScope(FirstError* current) : previous(parseErrors) { parseErrors = current; }
-    ~ErrorScope() { parseErrors = previous; }
-  } scope(&first);
+  const KeepErrorsIn scope(first);
+  const XmlErrorScope unowned(nullptr, KeepFirstError);
   ctxt->sax->serror = KeepFirstError;
   const std::string urlText(url);
   static const char kEmpty[] = "";
@@ -342,10 +376,17 @@ std::string XmlDocument::Text() const {
   const char* encoding = (declared == nullptr || IsWideEncoding(declared)) ? "UTF-8" : declared;
   xmlChar* raw = nullptr;
   int size = 0;
-  xmlDocDumpMemoryEnc(doc_.get(), &raw, &size, encoding);
+  FirstError first;
+  {
+    const KeepErrorsIn scope(first);
+    const XmlErrorScope unowned(nullptr, KeepFirstError);
+    xmlDocDumpMemoryEnc(doc_.get(), &raw, &size, encoding);
+  }
   std::unique_ptr<xmlChar, XmlCharDeleter> dumped(raw);
   if (!dumped || size < 0) {
-    throw Error(std::string("Cannot serialise the XML document in encoding ") + encoding);
+    std::string message = std::string("Cannot serialise the XML document in encoding ") + encoding;
+    if (first.set) message += ": " + TrimLineEnd(first.message);
+    throw Error(message);
   }
   // libxml2 never writes a raw CR (it escapes CR as &#13;), so every LF is a
   // line end.

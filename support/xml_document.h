@@ -5,6 +5,7 @@
 // once in the main thread before any other use (Parse and Create call it too;
 // repeated calls do nothing).
 #include <libxml/tree.h>
+#include <libxml/xmlerror.h>
 
 #include <cstdint>
 #include <memory>
@@ -32,6 +33,24 @@ class XmlLocalLoadScope {
 
  private:
   bool previous_;
+};
+
+// While one exists on the current thread, every diagnostic libxml2 raises
+// that no parser context takes (input and output encoding conversion, output
+// buffers, ...) goes to handler(context, error) and nothing reaches standard
+// error. The previous handlers come back afterwards; scopes nest.
+class XmlErrorScope {
+ public:
+  XmlErrorScope(void* context, xmlStructuredErrorFunc handler);
+  ~XmlErrorScope();
+  XmlErrorScope(const XmlErrorScope&) = delete;
+  XmlErrorScope& operator=(const XmlErrorScope&) = delete;
+
+ private:
+  xmlStructuredErrorFunc savedHandler_;
+  void* savedContext_;
+  xmlGenericErrorFunc savedGeneric_;
+  void* savedGenericContext_;
 };
 
 class XmlNode {

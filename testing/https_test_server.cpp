@@ -87,6 +87,13 @@ class RecordParser {
         request.target = String();
       } else if (key == "body_base64") {
         request.body = Base64Decode(String());
+      } else if (key == "completed") {
+        if (Peek() == 't') {
+          Literal("true");
+          request.method = "completed";
+        } else {
+          Literal("false");
+        }
       } else if (key == "client_cert_subject") {
         if (Peek() == 'n') {
           Literal("null");
@@ -260,6 +267,10 @@ std::string ScriptJson(const HttpsTestScript& script) {
       if (!r.redirect.empty()) out += ",\"redirect\":" + JsonString(r.redirect);
       if (r.dropAfterBytes) out += ",\"drop_after_bytes\":" + std::to_string(*r.dropAfterBytes);
       if (r.stallSeconds > 0) out += ",\"stall_seconds\":" + std::to_string(r.stallSeconds);
+      if (r.fillBytes) out += ",\"fill_bytes\":" + std::to_string(*r.fillBytes);
+      if (r.endless) out += ",\"endless\":true";
+      if (r.trickleSeconds > 0)
+        out += ",\"trickle_seconds\":" + std::to_string(r.trickleSeconds);
       out += "}";
     }
     out += "]";
@@ -310,26 +321,42 @@ TestPki::ServerCert TestPki::MakeServerCert(const std::vector<std::string>& name
   return cert;
 }
 
+TestPki::Issuer TestPki::MakeIntermediateCa(std::string_view subject) {
+  const std::string stem = "ca" + std::to_string(++serial_);
+  Issuer issuer{dir_ / (stem + ".pem"), dir_ / (stem + ".key")};
+  auto args = NewKeyArguments();
+  args.insert(args.end(), {"-config", dir_ / "openssl.cnf", "-extensions", "ca_ext", "-subj",
+                           std::string(subject), "-CA", caFile_, "-CAkey", caKey_,
+                           "-set_serial", std::to_string(1000 + serial_), "-keyout",
+                           issuer.keyFile, "-out", issuer.certFile});
+  RunOpenssl(args);
+  return issuer;
+}
+
 void TestPki::MakeClientCert(std::string_view subject, CertFormat format,
-                             const std::filesystem::path& file) {
+                             const std::filesystem::path& file, const Issuer* issuer,
+                             bool withChain) {
   const std::string stem = "client" + std::to_string(++serial_);
   const std::string certFile = dir_ / (stem + ".pem");
   const std::string keyFile = dir_ / (stem + ".key");
   auto args = NewKeyArguments();
   args.insert(args.end(), {"-config", dir_ / "openssl.cnf", "-extensions", "client_ext",
-                           "-subj", std::string(subject), "-CA", caFile_, "-CAkey", caKey_,
-                           "-set_serial", std::to_string(1000 + serial_), "-keyout", keyFile,
-                           "-out", certFile});
+                           "-subj", std::string(subject), "-CA",
+                           issuer ? issuer->certFile : caFile_, "-CAkey",
+                           issuer ? issuer->keyFile : caKey_, "-set_serial",
+                           std::to_string(1000 + serial_), "-keyout", keyFile, "-out", certFile});
   RunOpenssl(args);
+  const bool chain = issuer && withChain;
   if (file.has_parent_path()) std::filesystem::create_directories(file.parent_path());
   if (format == CertFormat::Pem) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << ReadFile(certFile) << ReadFile(keyFile);
+    out << ReadFile(certFile) << (chain ? ReadFile(issuer->certFile) : "") << ReadFile(keyFile);
     if (!out.flush()) throw std::runtime_error("cannot write " + file.string());
     return;
   }
   std::vector<std::string> export_{"pkcs12", "-export", "-in", certFile, "-inkey", keyFile,
                                    "-passout", "pass:", "-out", file.string()};
+  if (chain) export_.insert(export_.end(), {"-certfile", issuer->certFile});
   if (format == CertFormat::Pkcs12Legacy) export_.push_back("-legacy");
   RunOpenssl(export_);
 }
@@ -366,12 +393,13 @@ HttpsTestServer::HttpsTestServer(Options options)
   const auto cert = pki_->MakeServerCert(options.serverNames);
   const std::string scriptFile = dir_.Write("script.json", ScriptJson(options.script));
   recordFile_ = dir_.Write("requests.jsonl", "");
+  handshakeFile_ = dir_.Write("handshakes.jsonl", "");
   logFile_ = dir_ / "server.log";
 
   std::vector<std::string> argvStore{ORX_PYTHON, SourceDir() + "/testing/https_test_server.py",
                                      "--cert", cert.certFile, "--key", cert.keyFile,
                                      "--script", scriptFile, "--record", recordFile_,
-                                     "--verbose"};
+                                     "--handshakes", handshakeFile_, "--verbose"};
   if (options.clientCert != ClientCertRequest::None) {
     argvStore.insert(argvStore.end(),
                      {"--client-ca", pki_->caFile(), "--client-cert",
@@ -444,6 +472,23 @@ std::vector<RecordedRequest> HttpsTestServer::requests() const {
     if (!line.empty()) result.push_back(RecordParser(line).Parse());
   }
   return result;
+}
+
+std::vector<RecordedHandshake> HttpsTestServer::handshakes(std::size_t atLeast) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    std::vector<RecordedHandshake> result;
+    std::istringstream lines(ReadFile(handshakeFile_));
+    std::string line;
+    while (std::getline(lines, line)) {
+      if (line.empty() || line.back() != '}') continue;  // not written whole yet
+      // The same reader as for requests: "completed" lands in method.
+      const RecordedRequest parsed = RecordParser(line).Parse();
+      result.push_back({parsed.method == "completed", parsed.clientCertSubject});
+    }
+    if (result.size() >= atLeast || std::chrono::steady_clock::now() > deadline) return result;
+    ::usleep(20000);
+  }
 }
 
 std::string HttpsTestServer::log() const { return ReadFile(logFile_); }

@@ -46,6 +46,10 @@ class TestPki {
     std::string certFile;
     std::string keyFile;
   };
+  using Issuer = ServerCert;
+  // An intermediate CA signed by the root, for client certificates that the
+  // servers (which trust only the root) accept only with their chain.
+  Issuer MakeIntermediateCa(std::string_view subject);
   // A server certificate signed by the CA, valid for the names given
   // (IP addresses and DNS names, as subject alternative names).
   ServerCert MakeServerCert(const std::vector<std::string>& names);
@@ -54,8 +58,11 @@ class TestPki {
   // as needed). `subject` is in openssl's -subj form, e.g.
   // "/O=Test/CN=Office 7 Form A", which prints as "CN=Office 7 Form A,O=Test";
   // UTF-8 text (Cyrillic) is allowed.
+  // With an issuer, the certificate is signed by it, and the file holds the
+  // issuer's certificate too when withChain is set.
   void MakeClientCert(std::string_view subject, CertFormat format,
-                      const std::filesystem::path& file);
+                      const std::filesystem::path& file, const Issuer* issuer = nullptr,
+                      bool withChain = true);
 
  private:
   ScratchDir dir_;
@@ -74,6 +81,9 @@ struct HttpsTestReply {
   std::string redirect;                     // Location, when not empty
   std::optional<std::size_t> dropAfterBytes;  // send this much, then drop the connection
   double stallSeconds = 0;                  // wait before replying
+  std::optional<std::size_t> fillBytes;     // a body of this many "x" (instead of body)
+  bool endless = false;                     // "x" without end and without a length
+  double trickleSeconds = 0;                // the body one byte at a time, this far apart
 };
 
 inline HttpsTestReply Reply(std::string body, int status = 200) {
@@ -110,6 +120,11 @@ struct RecordedRequest {
   std::optional<std::string> Header(std::string_view name) const;
 };
 
+struct RecordedHandshake {
+  bool completed = false;
+  std::string clientCertSubject;  // empty when none arrived
+};
+
 enum class ClientCertRequest { None, Optional, Required };
 
 class HttpsTestServer {
@@ -141,6 +156,10 @@ class HttpsTestServer {
   // recorded before its reply is sent, so after a client has its reply the
   // request is here.
   std::vector<RecordedRequest> requests() const;
+  // Every TLS handshake so far, completed or not, in order. The server
+  // records a handshake after the client has gone on, so this waits (at
+  // most 30 s) until there are at least `atLeast`.
+  std::vector<RecordedHandshake> handshakes(std::size_t atLeast = 0) const;
   // What the server wrote to standard error (its log), for failure messages.
   std::string log() const;
 
@@ -148,6 +167,7 @@ class HttpsTestServer {
   std::shared_ptr<TestPki> pki_;
   ScratchDir dir_;
   std::string recordFile_;
+  std::string handshakeFile_;
   std::string logFile_;
   int pid_ = -1;
   int port_ = 0;

@@ -18,11 +18,19 @@ An unscripted path gets 404. A reply holds any of:
   drop_after_bytes  announce the whole body but send only this many bytes of it,
                     then drop the connection
   stall_seconds     wait this long before replying
+  fill_bytes        a body of this many "x" bytes (instead of "body")
+  endless           send "x" bytes without end and without a length, until the
+                    client goes
+  trickle_seconds   send the body one byte at a time, this long apart
 
 Record (JSON Lines, one object per request, written before the reply is sent):
   method, path (the request target as sent), headers ([[name, value], ...] in
   order), body (the bytes as Latin-1 text), body_base64, client_cert_subject
   (RFC 2253 form, null when the client presented none).
+
+Handshakes (JSON Lines, one object per TLS handshake, if --handshakes is given):
+  completed (true or false), client_cert_subject (as above), error (text, when
+  the handshake failed).
 """
 
 import argparse
@@ -94,7 +102,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def setup(self):
         self.request.settimeout(30)
-        self.request = self.server.tls.wrap_socket(self.request, server_side=True)
+        try:
+            self.request = self.server.tls.wrap_socket(self.request, server_side=True)
+        except (ssl.SSLError, OSError) as error:
+            self.server.handshakes.write({"completed": False, "client_cert_subject": None,
+                                          "error": str(error)})
+            raise
+        self.server.handshakes.write({
+            "completed": True,
+            "client_cert_subject": subject_text(self.request.getpeercert())})
         super().setup()
 
     def log_message(self, format, *args):
@@ -128,7 +144,21 @@ class Handler(http.server.BaseHTTPRequestHandler):
         reply = self.server.script.next_reply(self.path)
         if reply.get("stall_seconds"):
             time.sleep(float(reply["stall_seconds"]))
-        if "body_hex" in reply:
+        if reply.get("endless"):
+            self.send_response(int(reply.get("status", 200)))
+            self.send_header("Content-Type", reply.get("content_type", "text/plain"))
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.close_connection = True
+            block = b"x" * 65536
+            try:
+                while True:
+                    self.wfile.write(block)
+            except OSError:
+                return
+        if "fill_bytes" in reply:
+            content = b"x" * int(reply["fill_bytes"])
+        elif "body_hex" in reply:
             content = bytes.fromhex(reply["body_hex"])
         else:
             content = reply.get("body", "").encode("utf-8")
@@ -148,6 +178,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             # Shut the TCP connection without a TLS close: a broken transfer.
             self.connection.shutdown(socket.SHUT_RDWR)
+            return
+        if reply.get("trickle_seconds"):
+            try:
+                for i in range(len(content)):
+                    self.wfile.write(content[i:i + 1])
+                    self.wfile.flush()
+                    time.sleep(float(reply["trickle_seconds"]))
+            except OSError:
+                pass
             return
         self.wfile.write(content)
         self.wfile.flush()
@@ -190,6 +229,7 @@ def main():
     parser.add_argument("--tls", choices=["1.2", "1.3"], help="the only TLS version offered")
     parser.add_argument("--script", help="scripted replies (JSON)")
     parser.add_argument("--record", help="file to append the requests to (JSON Lines)")
+    parser.add_argument("--handshakes", help="file to append the TLS handshakes to (JSON Lines)")
     parser.add_argument("--verbose", action="store_true", help="log to standard error")
     args = parser.parse_args()
 
@@ -202,6 +242,7 @@ def main():
     server.tls = make_context(args)
     server.script = Script(replies)
     server.recorder = Recorder(args.record)
+    server.handshakes = Recorder(args.handshakes)
     server.verbose = args.verbose
     print(server.server_address[1], flush=True)
     try:

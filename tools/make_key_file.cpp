@@ -1,6 +1,8 @@
 // orx-make-keyfile: enciphers a key file's XML into the i.cod an office is
-// given, or turns an i.cod (or, with --key, a package file) back into plain
+// given, or turns an i.cod (or, with --key-file, a package file) back into plain
 // bytes. Used to set up offices and test benches.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -8,19 +10,26 @@
 #include <string_view>
 
 #include "package/cipher.h"
+#include "support/error.h"
 #include "support/files.h"
+#include "support/unique_fd.h"
 
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: orx-make-keyfile [--decipher] [--key KEYTEXT] INPUT OUTPUT\n"
+    "Usage: orx-make-keyfile [--decipher] [--key-file KEYFILE] INPUT OUTPUT\n"
     "       orx-make-keyfile --print-iv\n"
     "\n"
     "Enciphers INPUT (the key file's XML) into OUTPUT (the i.cod) with the\n"
     "program's fixed key text. --decipher turns an i.cod back into its XML.\n"
-    "--key uses KEYTEXT (at least 32 characters) instead of the fixed key text,\n"
-    "e.g. an office key to decipher a package file into its ZIP archive.\n"
-    "OUTPUT is written atomically; an existing file is replaced.\n"
+    "--key-file uses the key text held in KEYFILE (\"-\": standard input; at\n"
+    "least 32 characters, one trailing line end dropped) instead of the fixed\n"
+    "key text, e.g. an office key to decipher a package file into its ZIP\n"
+    "archive. The key is never taken from the command line, where the process\n"
+    "list shows it to every user.\n"
+    "OUTPUT is written atomically; an existing file is replaced (through the\n"
+    "user's own symbolic link); anything but a regular file is refused.\n"
+    "OUTPUT \"-\" writes to standard output.\n"
     "--print-iv prints the program's fixed initialisation vector in hexadecimal,\n"
     "as `openssl enc -iv` takes it.\n";
 
@@ -35,11 +44,33 @@ int PrintIv() {
   return 0;
 }
 
+// The key text of a key file or of standard input. Bounded: a key is a line
+// of text, and a mistaken file name must not read a disk image into memory.
+std::string ReadKeyText(const std::string& path) {
+  constexpr std::size_t kLimit = 64 * 1024;
+  std::string text;
+  if (path == "-") {
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
+      text.append(buffer, got);
+      if (text.size() > kLimit) throw orx::Error("The key text is longer than 64 KiB");
+    }
+    if (std::ferror(stdin)) throw orx::Error("Cannot read the key text from standard input");
+  } else {
+    text = orx::FileToString(path);
+    if (text.size() > kLimit) throw orx::Error("The key text is longer than 64 KiB");
+  }
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   bool decipher = false;
-  std::string keyText;
+  std::string keyFile;
   std::string input;
   std::string output;
   for (int i = 1; i < argc; ++i) {
@@ -48,8 +79,8 @@ int main(int argc, char** argv) {
     if (argument == "--print-iv" && argc == 2) return PrintIv();
     if (argument == "--decipher") {
       decipher = true;
-    } else if (argument == "--key" && i + 1 < argc) {
-      keyText = argv[++i];
+    } else if (argument == "--key-file" && i + 1 < argc) {
+      keyFile = argv[++i];
     } else if ((!argument.empty() && argument[0] == '-' && argument != "-") || !output.empty()) {
       return Usage(stderr, 2);  // an unknown option, or a third file name
     } else if (input.empty()) {
@@ -61,13 +92,19 @@ int main(int argc, char** argv) {
   if (input.empty() || output.empty()) return Usage(stderr, 2);
 
   try {
+    const std::string keyText = keyFile.empty() ? std::string() : ReadKeyText(keyFile);
+    if (!keyFile.empty() && keyText.empty()) throw orx::Error("The key file holds no key text");
     std::string bytes = orx::FileToString(input);
     if (decipher) {
       orx::DecryptCodStream(bytes, keyText);
     } else {
       orx::EncryptCodStream(bytes, keyText);
     }
-    orx::WriteFileAtomically(bytes, output);
+    if (output == "-") {
+      if (!orx::WriteAll(STDOUT_FILENO, bytes)) throw orx::Error("Stream write error");
+    } else {
+      orx::WriteFileAtomically(bytes, output);
+    }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "orx-make-keyfile: %s\n", e.what());
     return 1;
