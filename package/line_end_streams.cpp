@@ -1,5 +1,7 @@
 #include "package/line_end_streams.h"
 
+#include "package/text_relay.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -86,6 +88,7 @@ void CrLfWriter::Write(std::string_view bytes) {
 }
 
 void CrLfWriter::Flush() {
+  if (copy_ != nullptr) copy_->Write(buffer_);
   if (text_ != nullptr) {
     text_->append(buffer_);
     buffer_.clear();

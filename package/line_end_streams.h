@@ -7,6 +7,8 @@
 
 namespace orx {
 
+class TextRelay;
+
 // The input as text set into a document: cut at the first zero byte, every
 // line end (CR, LF or CR LF) made CR LF. Hands the parser pieces on demand;
 // bytes must outlive the object.
@@ -43,12 +45,15 @@ class CrLfWriter {
 
   void Write(std::string_view bytes);
   void Flush();
+  // Every piece written from now on is also handed to relay (not owned).
+  void CopyTo(TextRelay* relay) { copy_ = relay; }
   bool failed() const { return failed_; }
 
  private:
   static constexpr std::size_t kCapacity = 256 * 1024;
   int fd_ = -1;
   std::string* text_ = nullptr;
+  TextRelay* copy_ = nullptr;
   std::string buffer_;
   bool failed_ = false;
 };

@@ -1,7 +1,6 @@
 #include "package/package_archive.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <filesystem>
 #include <random>
@@ -27,21 +26,8 @@ std::string RandomText(std::mt19937& random, std::size_t length, std::string_vie
   return text;
 }
 
-// Raw deflate at level 6 with the archive library's parameters.
-std::size_t DeflatedSize(const std::string& text) {
-  z_stream s{};
-  deflateInit2(&s, 6, Z_DEFLATED, -MAX_WBITS, MAX_MEM_LEVEL, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&s, text.size()), '\0');
-  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
-  s.avail_in = static_cast<uInt>(text.size());
-  s.next_out = reinterpret_cast<Bytef*>(out.data());
-  s.avail_out = static_cast<uInt>(out.size());
-  deflate(&s, Z_FINISH);
-  deflateEnd(&s);
-  return s.total_out;
-}
-
-// A short text whose deflated form is exactly as long as itself.
+// A short text whose deflated form, by the encoder the archive uses, is
+// exactly as long as itself.
 std::string DeflatesToOwnLength() {
   std::mt19937 random(1);
   for (int attempt = 0; attempt < 100000; ++attempt) {

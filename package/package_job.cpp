@@ -1,8 +1,11 @@
 #include "package/package_job.h"
 
+#include <atomic>
+#include <cstddef>
 #include <exception>
 #include <filesystem>
 #include <future>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -14,29 +17,81 @@
 #include "support/error.h"
 #include "support/files.h"
 #include "support/kelma_win.h"
+#include "support/mapped_file.h"
 
 namespace orx {
 namespace {
 
 constexpr std::string_view kEntryName = "sync.xml";
+// How far the stamping may run ahead of the schema check. The check is the
+// slower of the two; the further ahead the stamping may get, the sooner
+// packing starts beside the rest of the check.
+constexpr std::size_t kCheckMayLagBy = 32 * 1024 * 1024;
 
 // The source document packed as the one entry of a ZIP archive and
 // enciphered with the office key (the fixed key text when it is empty). The
-// archive goes through a temporary file in tempDir (the job's folder) that is gone when this
-// returns, whether it returns or throws. Touches nothing shared: it runs
-// beside the schema check.
+// archive goes through a temporary file in tempDir (the job's folder) that
+// is gone when this returns, whether it returns or throws.
 std::string BuildPackage(const std::string& tempDir, const std::string& sourcePath,
                          const std::string& officeKey, const LocalDateTime& packed) {
   TempFile archive(tempDir, "orx", ".zip");
   {
-    const std::string content = GetSourceForPacking(sourcePath);
-    WriteSingleEntryZip(archive.path(), kEntryName, content, packed);
+    MappedFile content(sourcePath);
+    RemoveNamespaceDeclaration(content);
+    WriteSingleEntryZip(archive.path(), kEntryName, content.view(), packed);
   }
   std::string bytes = FileToString(archive.path());
   archive.Remove();
   EncryptCodStream(bytes, officeKey);
   return bytes;
 }
+
+// The schema check of the source document while the stamping writes it, on
+// a second core. It reads the text through the relay, so it needs nothing
+// the stamping has not written yet; what it finds is reported only once the
+// stamping has finished, as if it had run afterwards.
+class ConcurrentCheck {
+ public:
+  // Throws std::system_error when no thread can be started.
+  explicit ConcurrentCheck(const std::string& xsdPath)
+      : result_(std::async(std::launch::async, [this, xsdPath] { return Run(xsdPath); })) {}
+  // Never leaves the check waiting for text that will not come.
+  ~ConcurrentCheck() {
+    relay_.Abandon();
+    if (result_.valid()) result_.wait();
+  }
+  ConcurrentCheck(const ConcurrentCheck&) = delete;
+  ConcurrentCheck& operator=(const ConcurrentCheck&) = delete;
+
+  TextRelay& relay() { return relay_; }
+  // Whether the check has already failed, so that the package need not be built.
+  bool failedEarly() const { return failedEarly_.load(); }
+  // The text is complete: the first problem, or nothing when it is valid.
+  // Throws what the schema threw.
+  std::optional<SchemaProblem> Result() {
+    relay_.Finish();
+    return result_.get();
+  }
+
+ private:
+  std::optional<SchemaProblem> Run(const std::string& xsdPath) {
+    try {
+      const StopReadingOnExit stop(relay_);
+      // The schema path is expanded once more, as ValidateXmlBySchema does.
+      std::optional<SchemaProblem> problem =
+          SchemaChecker(ExpandEnvVars(xsdPath)).FirstProblem(relay_);
+      if (problem) failedEarly_ = true;
+      return problem;
+    } catch (...) {
+      failedEarly_ = true;
+      throw;
+    }
+  }
+
+  TextRelay relay_{kCheckMayLagBy};
+  std::atomic<bool> failedEarly_{false};
+  std::future<std::optional<SchemaProblem>> result_;
+};
 
 }  // namespace
 
@@ -57,19 +112,39 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     // folder: jobs running at the same time never see each other's files.
     JobFolder work;
     SourceLineMap lines;
-    const std::string sourcePath = GetFullSourceName(context, work, xml, &lines);
-    const std::string& tempDir = work.Path();
-
-    // Packing and enciphering read only the written source document, so they
-    // run on a second core while the schema check reads it too. Leaving this
-    // scope in any way waits for them; an invalid document discards their
-    // result (and its temporary archive is gone by then). Where no thread can
-    // be started they run at get(), after the check.
-    std::future<std::string> packing =
-        std::async(std::launch::async | std::launch::deferred, BuildPackage, tempDir, sourcePath,
-                   context.params.officeKey, context.clock.Now());
-    if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
-    const std::string package = packing.get();
+    std::string package;
+    std::optional<ConcurrentCheck> check;
+    try {
+      check.emplace(xsd);
+    } catch (const std::system_error&) {
+      // No second thread: the check follows the stamping.
+    }
+    if (check) {
+      const std::string sourcePath = GetFullSourceName(context, work, xml, &lines, &check->relay());
+      // Packing needs the whole text, so it follows the stamping, while the
+      // check finishes beside it. A failure of packing counts only when the
+      // document passed the check.
+      std::exception_ptr packingFailure;
+      if (!check->failedEarly()) {
+        try {
+          package = BuildPackage(work.Path(), sourcePath, context.params.officeKey,
+                                 context.clock.Now());
+        } catch (...) {
+          packingFailure = std::current_exception();
+        }
+      }
+      std::optional<SchemaProblem> problem = check->Result();
+      if (problem) {
+        NameOperatorsLine(*problem, &lines);
+        ReportInvalidDocument(context, *problem);
+        return JobOutcome::Failed;
+      }
+      if (packingFailure) std::rethrow_exception(packingFailure);
+    } else {
+      const std::string sourcePath = GetFullSourceName(context, work, xml, &lines);
+      if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
+      package = BuildPackage(work.Path(), sourcePath, context.params.officeKey, context.clock.Now());
+    }
 
     // The operator is asked only once everything that can fail before it has
     // succeeded; a cancel discards the enciphered data silently.

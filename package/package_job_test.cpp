@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <ostream>
@@ -68,6 +69,7 @@ class PackageJobTest : public ::orx::testing::JobFixture {
   std::string xml_ = SourceDir() + "/examples/certificates.xml";
   std::string xsd_ = SourceDir() + "/examples/FA.xsd";
   std::string key_ = dir_ / "i.cod";
+  std::string messageEnd_;  // how a failure's message must end, when that matters
 };
 
 TEST_F(PackageJobTest, WritesTheEncipheredArchiveUnderItsName) {
@@ -110,6 +112,27 @@ TEST_F(PackageJobTest, EmptyOfficeKeyOrAddressStillPacks) {
   }
 }
 
+// The example's certificates many times over (the stamping writes it in
+// many pieces), with head and tail inside the root.
+// The line of the operator's file where tail begins comes back in tailLine.
+std::string LongDocument(std::string_view head, std::string_view tail, int* tailLine = nullptr) {
+  const std::string example = ReadFile(SourceDir() + "/examples/certificates.xml");
+  const auto from = example.find("  <certificate ");
+  const auto to = example.find("</certificate>", from) + std::string_view("</certificate>\n").size();
+  std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<dataPacket>\n";
+  text += head;
+  const std::string certificate = example.substr(from, to - from);
+  const auto number = certificate.find("RU-FA-") + std::string_view("RU-FA-").size();
+  for (int i = 0; i < 1500; ++i) {
+    // Certificate numbers are unique in a valid document.
+    const std::string digits = std::to_string(1000000 + i);
+    text += certificate.substr(0, number) + digits + certificate.substr(number + digits.size());
+  }
+  if (tailLine != nullptr) *tailLine = static_cast<int>(std::count(text.begin(), text.end(), '\n')) + 1;
+  text += tail;
+  return text;
+}
+
 struct FailureCase {
   const char* what;
   std::function<void(PackageJobTest&, std::string& xml, std::string& key, std::string& folder)> setUp;
@@ -135,11 +158,18 @@ TEST_P(PackageJobFailureTest, RecordsReportsAndWritesNothing) {
                                       {GetParam().records[i].second, records.back().strings.at(1)}));
   }
   const std::string message = records.back().strings.at(1);
+  EXPECT_TRUE(message.ends_with(messageEnd_)) << message;
   LogPane expected;
   expected.Append(GetParam().reasonOnly ? message : "ошибка: " + message);
   EXPECT_EQ(job_.log.Lines(), expected.Lines());
   EXPECT_EQ(ReadFile(earlier), "earlier");
-  for (const std::string& name : TempFileNames()) EXPECT_EQ(name, "SourceConvert.xml");
+  // The source document stays whenever the stamping finished.
+  const bool stamped = std::none_of(records.begin(), records.end(), [](const auto& record) {
+    return record.strings.at(0) == "TFormMain.GetFullSourceName" ||
+           record.strings.at(0) == "TFormMain.LoadParamsFromICod";
+  });
+  EXPECT_EQ(TempFileNames(), stamped ? std::vector<std::string>{"SourceConvert.xml"}
+                                     : std::vector<std::string>{});
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -159,6 +189,34 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {{"ОРХ РФ", "xml не прошел проверку"}},
                     true},
+        // The schema check runs beside the stamping; what it finds, and when,
+        // must not change which failure is told or how.
+        FailureCase{"not valid at the end of a long document",
+                    [](auto& t, auto& xml, auto&, auto&) {
+                      int line = 0;
+                      xml = t.dir_.Write("late.xml", LongDocument("", "<bogus/></dataPacket>", &line));
+                      t.messageEnd_ = " (строка " + std::to_string(line) + ")";
+                    },
+                    {{"ОРХ РФ", "xml не прошел проверку"}},
+                    true},
+        FailureCase{"not valid at the start, not well-formed at the end",
+                    [](auto& t, auto& xml, auto&, auto&) {
+                      xml = t.dir_.Write("both.xml", LongDocument("<bogus/>", "<certificate>"));
+                    },
+                    {{"Форма А", "TFormMain.GetFullSourceName"}, {"ОРХ РФ", "TFormMain.XmlToCod"}}},
+        FailureCase{"missing schema",
+                    [](auto& t, auto& xml, auto&, auto&) {
+                      t.xsd_ += ".none";
+                      t.messageEnd_ = ".none\". No such file or directory";
+                      xml = t.dir_.Write("long.xml", LongDocument("", "</dataPacket>"));
+                    },
+                    {{"ОРХ РФ", "TFormMain.XmlToCod"}}},
+        FailureCase{"missing schema, not well-formed",
+                    [](auto& t, auto& xml, auto&, auto&) {
+                      t.xsd_ += ".none";
+                      xml = t.dir_.Write("bad.xml", LongDocument("", "<certificate>"));
+                    },
+                    {{"Форма А", "TFormMain.GetFullSourceName"}, {"ОРХ РФ", "TFormMain.XmlToCod"}}},
         FailureCase{"office key too short",
                     [](auto& t, auto&, auto&, auto&) { t.WriteKeyFile("ABC"); },
                     {{"ОРХ РФ", "TFormMain.XmlToCod"}}}),

@@ -45,7 +45,7 @@ std::string OneLine(std::string text) {
 class ProblemCollector {
  public:
   ProblemCollector(const SourceLineMap* lines, const SchemaProblemSink& report)
-      : lines_(lines != nullptr && !lines->empty() ? lines : nullptr), report_(report) {}
+      : lines_(lines), report_(report) {}
 
   static void Collect(void* self, xmlErrorPtr error) {
     static_cast<ProblemCollector*>(self)->Take(error);
@@ -64,15 +64,13 @@ class ProblemCollector {
     std::string text = OneLine(error->message ? error->message : "");
     // libxml2 raises this note on a value it has already reported as an error.
     if (text.find(": Warning: ") != std::string::npos) return;
-    std::optional<std::uint32_t> line;
-    if (lines_ != nullptr) {
-      // A validity error concerns the tag just read; a parse error the next.
-      const bool validity = error->domain == XML_FROM_SCHEMASV;
-      line = lines_->LineOfStampedTag(validity && tags_ > 0 ? tags_ - 1 : tags_);
-    } else if (error->line > 0) {
-      line = static_cast<std::uint32_t>(error->line);
-    }
-    Report({std::move(text), line});
+    SchemaProblem problem{std::move(text)};
+    // A validity error concerns the tag just read; a parse error the next.
+    const bool validity = error->domain == XML_FROM_SCHEMASV;
+    problem.tag = validity && tags_ > 0 ? tags_ - 1 : tags_;
+    if (error->line > 0) problem.documentLine = static_cast<std::uint32_t>(error->line);
+    NameOperatorsLine(problem, lines_);
+    Report(problem);
   }
 
   // A problem libxml2 gave no error for.
@@ -240,21 +238,47 @@ std::uint64_t SchemaChecker::CheckText(std::string_view text, const SourceLineMa
                   lines, report);
 }
 
+std::optional<SchemaProblem> SchemaChecker::FirstProblem(TextRelay& relay) const {
+  const StopReadingOnExit stop(relay);
+  std::optional<SchemaProblem> first;
+  Validate(compiled_->get(),
+           xmlParserInputBufferCreateIO(&TextRelay::ReadCallback, &KeepOpen, &relay, XML_CHAR_ENCODING_NONE),
+           nullptr, [&](const SchemaProblem& problem) {
+             if (first) return;
+             first = problem;
+             // The parser stops at the read error this makes.
+             relay.StopReading();
+           });
+  return first;
+}
+
+void NameOperatorsLine(SchemaProblem& problem, const SourceLineMap* lines) {
+  if (lines != nullptr && !lines->empty()) {
+    problem.line = problem.tag ? lines->LineOfStampedTag(*problem.tag) : std::nullopt;
+  } else {
+    problem.line = problem.documentLine;
+  }
+}
+
+void ReportInvalidDocument(JobContext& context, const SchemaProblem& problem) {
+  std::string line = problem.reason;
+  if (problem.line) line += " (строка " + std::to_string(*problem.line) + ")";
+  context.log.Append(line);
+  LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryJob,
+           kEventOperationFailed, {std::string(kInvalidDocument), line});
+}
+
 bool ValidateXmlBySchema(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
                          const SourceLineMap* lines) {
   const std::string expandedXml = ExpandEnvVars(xmlPath);
   const std::string expandedXsd = ExpandEnvVars(xsdPath);
   const SchemaChecker schema(expandedXsd);
-  std::optional<std::string> problem;
+  std::optional<SchemaProblem> problem;
   schema.CheckFile(expandedXml, lines, [&problem](const SchemaProblem& found) {
-    if (problem) return;
-    problem = found.reason;
-    if (found.line) *problem += " (строка " + std::to_string(*found.line) + ")";
+    if (!problem) problem = found;
   });
   if (!problem) return true;
-  context.log.Append(*problem);
-  LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryJob,
-           kEventOperationFailed, {std::string(kInvalidDocument), *problem});
+  ReportInvalidDocument(context, *problem);
   return false;
 }
 

@@ -9,6 +9,7 @@
 
 #include "package/job_context.h"
 #include "package/source_lines.h"
+#include "package/text_relay.h"
 
 namespace orx {
 
@@ -16,9 +17,18 @@ namespace orx {
 // operator's file where it was found, when that is known.
 struct SchemaProblem {
   std::string reason;
-  std::optional<std::uint32_t> line;
+  std::optional<std::uint32_t> line = {};
+  // Where the validator stood when it found the problem: the number of the
+  // stamped copy's tag concerned, and the copy's own line.
+  std::optional<std::uint64_t> tag = {};
+  std::optional<std::uint32_t> documentLine = {};
 };
 using SchemaProblemSink = std::function<void(const SchemaProblem&)>;
+
+// Names the line of a problem found without the record of the operator's
+// lines (the stamping was still writing it), as it would have been named
+// with the finished record.
+void NameOperatorsLine(SchemaProblem& problem, const SourceLineMap* lines);
 
 // A schema compiled once for any number of documents. Its target namespace
 // must be CertNamespaceUri; local xs:include/xs:import files are read,
@@ -42,6 +52,11 @@ class SchemaChecker {
                           const SchemaProblemSink& report) const;
   std::uint64_t CheckText(std::string_view text, const SourceLineMap* lines,
                           const SchemaProblemSink& report) const;
+  // The first problem of the document coming through relay while it is
+  // being written, or nothing when it is valid. Reads no further after the
+  // first problem (the writer then no longer waits). Its line is the
+  // document's own until NameOperatorsLine names it.
+  std::optional<SchemaProblem> FirstProblem(TextRelay& relay) const;
 
  private:
   class Compiled;
@@ -60,5 +75,9 @@ class SchemaChecker {
 // Schema failures throw as SchemaChecker does.
 bool ValidateXmlBySchema(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
                          const SourceLineMap* lines = nullptr);
+
+// The log-pane line and the event record ValidateXmlBySchema writes for a
+// document that is not valid.
+void ReportInvalidDocument(JobContext& context, const SchemaProblem& problem);
 
 }  // namespace orx

@@ -1,6 +1,7 @@
 #include "package/source_document.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 
 #include "package/stamped_source.h"
@@ -28,10 +29,10 @@ std::string NamespaceDeclaration() {
 }  // namespace
 
 std::string GetFullSourceName(JobContext& context, JobFolder& folder, std::string_view xmlPath,
-                              SourceLineMap* lines) {
+                              SourceLineMap* lines, TextRelay* copy) {
   try {
     const std::string target = JoinPath(folder.Path(), kSourceFileName);
-    WriteStampedSource(xmlPath, target, FormatDateOfCreate(context.clock.Now()), lines);
+    WriteStampedSource(xmlPath, target, FormatDateOfCreate(context.clock.Now()), lines, copy);
     folder.Keep(kSourceFileName);
     return target;
   } catch (const std::exception& e) {
@@ -55,6 +56,14 @@ void RemoveNamespaceDeclaration(std::string& text) {
   const std::string declaration = NamespaceDeclaration();
   const auto at = text.find(declaration);
   if (at != std::string::npos) text.erase(at, declaration.size());
+}
+
+void RemoveNamespaceDeclaration(MappedFile& text) {
+  const std::string declaration = NamespaceDeclaration();
+  const auto at = text.view().find(declaration);
+  if (at == std::string_view::npos) return;
+  std::memmove(text.data() + declaration.size(), text.data(), at);
+  text.RemovePrefix(declaration.size());
 }
 
 std::string GetSourceForPacking(std::string_view sourcePath) {

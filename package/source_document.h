@@ -7,7 +7,9 @@
 #include <string_view>
 
 #include "package/job_context.h"
+#include "support/mapped_file.h"
 #include "package/source_lines.h"
+#include "package/text_relay.h"
 #include "support/job_folder.h"
 
 namespace orx {
@@ -32,9 +34,10 @@ inline constexpr std::string_view CertNamespaceUri = "urn:orx-rf:certificates";
 // gets the declaration, and the schema check then reports the undeclared root.
 //
 // lines, when given, learns where the certificate XML's tags stood, for
-// ValidateXmlBySchema to name the operator's lines.
+// ValidateXmlBySchema to name the operator's lines; copy, when given, gets
+// the text as it is written (WriteStampedSource).
 std::string GetFullSourceName(JobContext& context, JobFolder& folder, std::string_view xmlPath,
-                              SourceLineMap* lines = nullptr);
+                              SourceLineMap* lines = nullptr, TextRelay* copy = nullptr);
 
 // The text GetFullSourceName would write for the certificate XML at xmlPath,
 // made in memory: nothing is written and nothing recorded. Throws Error as
@@ -49,6 +52,9 @@ std::string GetSourceForPacking(std::string_view sourcePath);
 
 // Cuts the declaration from text as GetSourceForPacking does.
 void RemoveNamespaceDeclaration(std::string& text);
+// The same for the mapped source document: what stood before the
+// declaration moves up over it, so only the first page is copied.
+void RemoveNamespaceDeclaration(MappedFile& text);
 
 // Puts the declaration back into a text for packing, where the stamping put
 // it: right after the first "dataPacket" that a blank follows. A text without

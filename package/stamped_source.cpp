@@ -288,7 +288,7 @@ class Stamper {
 }  // namespace
 
 void WriteStampedSource(std::string_view inputPath, const std::string& outputPath,
-                        std::string_view dateOfCreate, SourceLineMap* lines) {
+                        std::string_view dateOfCreate, SourceLineMap* lines, TextRelay* copy) {
   InitXmlLibrary();
   const std::string bytes = FileToString(inputPath);
   std::string folder = ExtractDir(outputPath);
@@ -296,6 +296,7 @@ void WriteStampedSource(std::string_view inputPath, const std::string& outputPat
   TempFile temp(folder, "SourceConvert", ".tmp");
   {
     CrLfWriter out(temp.fd());
+    out.CopyTo(copy);
     Stamper(out, dateOfCreate, lines).Run(bytes);
   }
   if (!temp.Close()) throw Error("Stream write error");

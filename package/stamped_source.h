@@ -9,6 +9,7 @@
 namespace orx {
 
 class SourceLineMap;
+class TextRelay;
 
 // Reads the certificate XML at inputPath and writes to outputPath:
 // - the XML declaration in the encoding the input declared (UTF-8 when it
@@ -29,8 +30,11 @@ class SourceLineMap;
 //
 // When lines is given, it receives where each start and end tag stood in the
 // input, so that a problem found in the written copy can name the input's line.
+// When copy is given, it gets the written bytes as they are written; ending
+// the text (Finish or Abandon) is left to the caller.
 void WriteStampedSource(std::string_view inputPath, const std::string& outputPath,
-                        std::string_view dateOfCreate, SourceLineMap* lines = nullptr);
+                        std::string_view dateOfCreate, SourceLineMap* lines = nullptr,
+                        TextRelay* copy = nullptr);
 
 // The same document made from the certificate XML's bytes and returned
 // instead of written: nothing touches the disk. Throws as WriteStampedSource

@@ -1,0 +1,68 @@
+#pragma once
+// Bytes written on one thread, read in the same order on another while the
+// writing goes on. At most a few pieces wait between the two: the writer
+// waits for the reader, never the other way round for longer than it takes
+// the writer to produce the next piece.
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace orx {
+
+class TextRelay {
+ public:
+  explicit TextRelay(std::size_t capacity = 4 * 1024 * 1024) : capacity_(capacity) {}
+  TextRelay(const TextRelay&) = delete;
+  TextRelay& operator=(const TextRelay&) = delete;
+
+  // Writer: hands over a copy of bytes, waiting while capacity bytes are
+  // already waiting. Once the reader has stopped, the bytes are dropped.
+  void Write(std::string_view bytes);
+  // Writer: the text is complete; the reader gets its end after the rest.
+  void Finish();
+  // Writer: the text will not be complete; the reader gets an error instead
+  // of its end. Safe to call after Finish (it does nothing then).
+  void Abandon();
+
+  // Reader: copies up to length bytes into buffer, waiting for them. Returns
+  // 0 at the end of a finished text, -1 when the writer abandoned it or the
+  // reader stopped.
+  long Read(char* buffer, std::size_t length);
+  // Reader: no more bytes are wanted; the writer no longer waits. Any thread.
+  void StopReading();
+
+  // libxml2 input callbacks; the context is the TextRelay.
+  static int ReadCallback(void* self, char* buffer, int length);
+  static int CloseCallback(void*) { return 0; }
+
+ private:
+  enum class End { Open, Finished, Abandoned };
+
+  const std::size_t capacity_;
+  std::mutex mutex_;
+  std::condition_variable readable_;
+  std::condition_variable writable_;
+  std::deque<std::string> pieces_;
+  std::size_t front_ = 0;    // bytes of pieces_.front() already read
+  std::size_t waiting_ = 0;  // bytes in pieces_ not yet read
+  End end_ = End::Open;
+  bool stopped_ = false;
+};
+
+// Stops the relay's writer when the reader leaves its scope in any way, so
+// that a writer never waits for a reader that is gone.
+class StopReadingOnExit {
+ public:
+  explicit StopReadingOnExit(TextRelay& relay) : relay_(relay) {}
+  ~StopReadingOnExit() { relay_.StopReading(); }
+  StopReadingOnExit(const StopReadingOnExit&) = delete;
+  StopReadingOnExit& operator=(const StopReadingOnExit&) = delete;
+
+ private:
+  TextRelay& relay_;
+};
+
+}  // namespace orx
