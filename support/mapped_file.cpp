@@ -8,12 +8,14 @@
 #include <algorithm>
 
 #include "support/files.h"
+#include "support/unique_fd.h"
 
 namespace orx {
 
 MappedFile::MappedFile(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd >= 0) {
+  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  if (file.valid()) {
+    const int fd = file.get();
     struct stat info {};
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
       const auto length = static_cast<std::size_t>(info.st_size);
@@ -24,7 +26,6 @@ MappedFile::MappedFile(const std::string& path) {
         mapSize_ = length;
       }
     }
-    ::close(fd);
   }
   if (map_ != nullptr) {
     data_ = static_cast<char*>(map_);
