@@ -126,7 +126,20 @@ bool ProxyResolves(std::string_view host) {
   return true;
 }
 
+// libcurl answers "localhost" and names under it with the loopback address
+// itself (RFC 6761), without asking the resolver; a machine with no
+// /etc/hosts (a minimal container) then still reaches its own servers.
+bool IsLocalhostName(std::string_view host) {
+  if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+  constexpr std::string_view kLocal = "localhost";
+  if (host.size() < kLocal.size()) return false;
+  const std::string_view tail = host.substr(host.size() - kLocal.size());
+  if (!SameTextIgnoringCase(tail, kLocal)) return false;
+  return host.size() == kLocal.size() || host[host.size() - kLocal.size() - 1] == '.';
+}
+
 bool Resolves(const std::string& host, std::int32_t port) {
+  if (IsLocalhostName(host)) return true;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
