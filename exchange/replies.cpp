@@ -1,6 +1,7 @@
 #include "exchange/replies.h"
 
 #include <exception>
+#include <utility>
 
 #include "support/error.h"
 #include "support/event_log.h"
@@ -13,8 +14,17 @@ namespace {
 constexpr std::string_view kCaller = "TFormMain.XmlToServer";
 
 // Text of an element that must hold some: a missing or empty text fails the
-// same way as other content does.
-std::string RequiredText(const XmlNode& node) { return ToText(node.NodeValue()); }
+// same way as other content does. A view into the document, so that a long
+// text is copied only into its line.
+std::string_view RequiredText(const XmlNode& node) {
+  const std::optional<std::string_view> text = node.NodeText();
+  if (!text) throw Error("Could not convert Null into text");
+  return *text;
+}
+
+// Drops a reply whose document has been read: its tree holds all that is
+// needed from then on.
+void Release(std::string& reply) { std::string().swap(reply); }
 
 std::string RequiredAttribute(const XmlNode& node, std::string_view name) {
   std::optional<std::string> value = node.Attribute(name);
@@ -28,16 +38,21 @@ void ListCertificates(LogPane& log, const XmlNode& certificates) {
     const std::string verdict = RequiredAttribute(certificate, "status-text");
     log.Append("    Бланк " + id + "  " + verdict);
     for (const XmlNode& error : ChildrenNamed(certificate, "error")) {
-      log.Append("        " + RequiredText(error));
+      const std::string_view text = RequiredText(error);
+      std::string line;
+      line.reserve(8 + text.size());
+      line.append(8, ' ').append(text);
+      log.Append(std::move(line));
     }
   }
 }
 
 // Reads and reports the verdict; throws for a reply that cannot be read and
-// for a rejection.
-void ReadVerdict(JobContext& context, std::string_view reply) {
+// for a rejection. recorded is the reply as it goes into a record.
+void ReadVerdict(JobContext& context, std::string& reply, const std::string& recorded) {
   context.log.ProcessPendingEvents();
-  const XmlDocument document = XmlDocument::Parse(reply);
+  const XmlDocument document = ParseReply(reply);
+  Release(reply);
   const XmlNode root = document.Root();
   if (!root) throw Error("No document element");
 
@@ -55,10 +70,10 @@ void ReadVerdict(JobContext& context, std::string_view reply) {
   context.log.ProcessPendingEvents();
   LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryExchange,
            kEventRequestFault,
-           {std::string(kCaller), "submit certs (Скрипт сообщает об ошибке):", ReplyForRecord(reply)});
+           {std::string(kCaller), "submit certs (Скрипт сообщает об ошибке):", recorded});
   context.log.Append("Есть сообщение об ошибке");
   if (const XmlNode summary = root.FindNode("status-text")) {
-    context.log.Append(RequiredText(summary));
+    context.log.Append(std::string(RequiredText(summary)));
   }
   if (const XmlNode certificates = root.FindNode("certificates")) {
     ListCertificates(context.log, certificates);
@@ -67,6 +82,10 @@ void ReadVerdict(JobContext& context, std::string_view reply) {
 }
 
 }  // namespace
+
+XmlDocument ParseReply(std::string_view reply) {
+  return XmlDocument::Parse(reply, {}, kReplyTreeBytes);
+}
 
 std::vector<XmlNode> ChildrenNamed(const XmlNode& parent, std::string_view name) {
   // One walk along the sibling chain: indexed access would cost the square of
@@ -93,12 +112,13 @@ std::string ReplyForRecord(std::string_view reply) {
          " bytes in all)";
 }
 
-std::string GetAuthFailedMessage(std::string_view reply) {
-  const XmlDocument document = XmlDocument::Parse(reply);
+std::string GetAuthFailedMessage(std::string& reply) {
+  const XmlDocument document = ParseReply(reply);
   const XmlNode root = document.Root();
   if (!root) throw Error("No document element");
   if (root.NodeName() != "dataPacket") return {};
   if (root.Attribute("name") != "authfailed") return {};
+  Release(reply);
   const XmlNode message = root.FindNode("message");
   if (!message) return " ";
   std::optional<std::string> text = message.NodeValue();
@@ -106,13 +126,14 @@ std::string GetAuthFailedMessage(std::string_view reply) {
   return std::move(*text);
 }
 
-bool ReportSaveReply(JobContext& context, std::string_view reply) {
+bool ReportSaveReply(JobContext& context, std::string reply) {
+  const std::string recorded = ReplyForRecord(reply);
   try {
-    ReadVerdict(context, reply);
+    ReadVerdict(context, reply, recorded);
     return true;
   } catch (const std::exception&) {
     LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryExchange,
-             kEventRequestFault, {std::string(kCaller), "submit cert (сбой)", ReplyForRecord(reply)});
+             kEventRequestFault, {std::string(kCaller), "submit cert (сбой)", recorded});
     context.log.Append("есть критические ошибки");
     return false;
   }

@@ -2,6 +2,7 @@
 // Reading the certificate server's replies. A reply is the response body as
 // UTF-8 text; every function parses its own document and frees it on every
 // path.
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -12,6 +13,14 @@
 #include "support/xml_document.h"
 
 namespace orx {
+
+// The most a reply's tree may take: room for a message as long as the
+// largest reply the connection takes, far less than the elements such a reply
+// could name. A reply beyond it cannot be read.
+inline constexpr std::size_t kReplyTreeBytes = std::size_t{100} * 1024 * 1024;
+
+// A reply's document, parsed within kReplyTreeBytes (XmlDocument::Parse).
+XmlDocument ParseReply(std::string_view reply);
 
 // Every element child of parent whose name is exactly name, in document order.
 std::vector<XmlNode> ChildrenNamed(const XmlNode& parent, std::string_view name);
@@ -30,13 +39,16 @@ std::string ReplyForRecord(std::string_view reply);
 // whose "name" is exactly "authfailed"). Otherwise the server's "message"
 // text, or " " when it gave none. Throws Error with the document layer's
 // message when the reply is not XML or its "message" holds anything but one
-// piece of text.
-std::string GetAuthFailedMessage(std::string_view reply);
+// piece of text. Once the reply is known to be an authentication failure it
+// is released (left empty), so that a reply near the size limit and its
+// message are never held side by side: take its record first.
+std::string GetAuthFailedMessage(std::string& reply);
 
 // Reports the verdict on the posted certificates as log-pane lines and event
 // records, and lets pending window events through twice. Never throws.
 // True when the server accepted the certificates (status 0 or 1); false for a
-// rejected verdict and for a reply that cannot be read.
-bool ReportSaveReply(JobContext& context, std::string_view reply);
+// rejected verdict and for a reply that cannot be read. The reply is released
+// once read.
+bool ReportSaveReply(JobContext& context, std::string reply);
 
 }  // namespace orx

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <exception>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "exchange/replies.h"
@@ -22,15 +23,19 @@ void Record(EventSink& events, EventType type, std::uint32_t eventId,
   LogEvent(events, kDefaultEventSource, type, kCategoryExchange, eventId, strings);
 }
 
-void AppendLine(LogPane* log, std::string_view line) {
-  if (log) log->Append(line);
+void AppendLine(LogPane* log, std::string line) {
+  if (log) log->Append(std::move(line));
 }
 
-// Throws Error for a reply that is not XML, after recording it.
-XmlDocument ParseHello(std::string_view caller, EventSink& events, std::string_view helloReply) {
+// Throws Error for a reply that is not XML, after recording it. A reply that
+// is read is released: its tree holds all that is needed.
+XmlDocument ParseHello(std::string_view caller, EventSink& events, std::string& helloReply) {
   try {
-    XmlDocument document = XmlDocument::Parse(helloReply);
-    if (document.Root()) return document;
+    XmlDocument document = ParseReply(helloReply);
+    if (document.Root()) {
+      std::string().swap(helloReply);
+      return document;
+    }
   } catch (const std::exception&) {
   }
   Record(events, EventType::Error, kEventRequestFault,
@@ -106,17 +111,18 @@ std::optional<std::string> TryServer(THttpsConnection& connection, const Attempt
     RecordRequestFault(attempt, "/version (Syn.SendHttpsRequest)", connection.LastError());
     return std::nullopt;
   }
-  const std::string reply = connection.ReadResponseUtf8();
+  std::string reply = connection.ReadResponseUtf8();
 
-  const std::string refusal = GetAuthFailedMessage(reply);
+  const std::string recorded = ReplyForRecord(reply);
+  std::string refusal = GetAuthFailedMessage(reply);
   if (!refusal.empty()) {
     Record(attempt.events, EventType::AuditFailure, kEventDialogueOutcome,
-           {std::string(attempt.caller) + " /version: " + ReplyForRecord(reply)});
-    AppendLine(attempt.log, refusal);
+           {std::string(attempt.caller) + " /version: " + recorded});
+    AppendLine(attempt.log, std::move(refusal));
     return std::nullopt;
   }
 
-  const XmlDocument document = XmlDocument::Parse(reply);
+  const XmlDocument document = ParseReply(reply);
   const XmlNode root = document.Root();
   if (!root) throw Error("No document element");
   if (!root.FindNode("certificate")) return std::nullopt;
@@ -136,7 +142,7 @@ std::string NormaliseServerPath(std::string_view path) {
 
 std::string FindSuitableUrl(THttpsConnection& connection, std::string_view identification,
                             std::string_view callerName, LogPane* log, EventSink& events,
-                            std::string_view helloReply) {
+                            std::string helloReply) {
   const XmlDocument hello = ParseHello(callerName, events, helloReply);
   const XmlNode root = hello.Root();
   CheckProtocol(callerName, events, root);

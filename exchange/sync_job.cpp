@@ -5,6 +5,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "exchange/https_connection.h"
 #include "exchange/replies.h"
@@ -69,7 +70,7 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
                     const std::string& identification, const std::string& sourcePath) {
   const KeyParameters& params = context.params;
   connection.SetRequestData(identification);
-  const std::string helloReply =
+  std::string helloReply =
       HttpsGet(connection, kAgent, params.kindName, HostFromAddress(params.serverAddress),
                PathFromAddress(params.serverAddress) + "/sync/hello?" + identification,
                params.serverPort);
@@ -77,21 +78,22 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
   if (helloReply.empty()) {
     Record(context, EventType::Error, kCategoryJob, kEventOperationFailed,
            {std::string(kCaller), std::string(kEmptyHello)});
-    context.log.Append(kEmptyHello);
+    context.log.Append(std::string(kEmptyHello));
     return JobOutcome::Failed;
   }
 
-  const std::string refusal = GetAuthFailedMessage(helloReply);
+  const std::string recorded = ReplyForRecord(helloReply);
+  std::string refusal = GetAuthFailedMessage(helloReply);
   if (!refusal.empty()) {
     Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
-           {"ошибочный ответ на hello: " + ReplyForRecord(helloReply)});
-    context.log.Append(refusal);
+           {"ошибочный ответ на hello: " + recorded});
+    context.log.Append(std::move(refusal));
     return JobOutcome::Failed;
   }
 
   const std::string path =
       FindSuitableUrl(connection, identification, kCaller, &context.log, context.events,
-                      helloReply);
+                      std::move(helloReply));
   connection.ObjectName = path + "/save";
   connection.SetRequestData(identification + "&certBody=" +
                             UrlEncode(GetSourceForPacking(sourcePath), true));
@@ -103,8 +105,8 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
   if (!connection.SendHttpsRequest()) {
     return ReportSaveFault(context, "/save (Syn.SendHttpsRequest)", connection);
   }
-  const std::string saveReply = connection.ReadResponseUtf8();
-  return ReportSaveReply(context, saveReply) ? JobOutcome::Succeeded : JobOutcome::Failed;
+  return ReportSaveReply(context, connection.ReadResponseUtf8()) ? JobOutcome::Succeeded
+                                                                 : JobOutcome::Failed;
 }
 
 // The dialogue on its own connection. However it ends, the connection is

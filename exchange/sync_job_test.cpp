@@ -1,10 +1,12 @@
 #include "exchange/sync_job.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <utility>
 
 #include "exchange/https_connection.h"
 #include "package/cipher.h"
@@ -317,6 +319,74 @@ TEST_F(SyncJobTest, ReportsEveryWayTheDialogueEnds) {
     EXPECT_EQ(requests[0].target, "/sync/hello?" + kIdentification);
     for (const RecordedRequest& request : requests) EXPECT_EQ(request.clientCertSubject, "");
   }
+}
+
+// Replies just under the size limit end as small ones do, or as replies that
+// cannot be read when their tree would be too large, and cost less than three
+// times the limit.
+TEST_F(SyncJobTest, RepliesNearTheSizeLimitCostLessThanThreeTimesIt) {
+  const std::size_t limit = THttpsConnection::Limits().replyBytes;
+  // head, piece repeated to just under the limit, tail; and what the reply's
+  // record holds.
+  auto nearLimit = [limit](const std::string& head, const std::string& piece,
+                           const std::string& tail) {
+    const std::size_t times = (limit - 4096 - head.size() - tail.size()) / piece.size();
+    HttpsTestReply reply;
+    reply.pieces = {{head, 1}, {piece, times}, {tail, 1}};
+    std::string start = head;
+    while (start.size() < 64 * 1024) start += piece;
+    start.resize(64 * 1024);
+    const std::size_t size = head.size() + times * piece.size() + tail.size();
+    return std::pair{reply, start + "… (" + std::to_string(size) + " bytes in all)"};
+  };
+  const auto [refusal, refusalRecord] =
+      nearLimit(R"(<dataPacket name="authfailed"><message>)", "x", "</message></dataPacket>");
+  const std::size_t messageSize = refusal.pieces[1].second;
+  const auto [verdict, verdictRecord] =
+      nearLimit("<r><status>1</status><certificates>",
+                R"(<certificate id="1" status-text="S"><error>E</error></certificate>)",
+                "</certificates></r>");
+  // One dialogue, run twice: the first hello is refused, the second leads on
+  // to the verdict.
+  DialogueSetup setup;
+  setup.hello = [&refusal](int port) {
+    std::vector<HttpsTestReply> replies = HelloNaming(port);
+    replies.insert(replies.begin(), refusal);
+    return replies;
+  };
+  setup.save = {verdict};
+  const struct {
+    std::string name;
+    Lines lines;  // "x…" stands for the message of messageSize "x"
+    Records records;
+  } runs[] = {
+      {"refused hello with a huge message", {"x…", kDone},
+       {Rec(EventType::AuditFailure, 2, 0x40000101, {"ошибочный ответ на hello: " + refusalRecord}),
+        kEndOfTransmission}},
+      {"verdict naming too many certificates", {"есть критические ошибки", kDone},
+       {SaveFault("submit cert (сбой)", verdictRecord), kEndOfTransmission}},
+  };
+  rusage usage{};
+  ASSERT_EQ(::getrusage(RUSAGE_SELF, &usage), 0);
+  const auto before = static_cast<std::size_t>(usage.ru_maxrss) * 1024;
+  Start(setup);
+  for (const auto& run : runs) {
+    SCOPED_TRACE(run.name);
+    job_.events.clear();
+    EXPECT_EQ(Run(), JobOutcome::Failed);
+    Lines shown;
+    for (const std::string& line : lines()) {
+      const bool message = line.size() == messageSize && line.find_first_not_of('x') == line.npos;
+      shown.push_back(message ? "x…" : line);
+    }
+    EXPECT_EQ(shown, run.lines);
+    EXPECT_EQ(records(), run.records);
+  }
+  // (AddressSanitizer keeps freed memory and adds its own, so it cannot tell.)
+#ifndef __SANITIZE_ADDRESS__
+  ASSERT_EQ(::getrusage(RUSAGE_SELF, &usage), 0);
+  EXPECT_LT(static_cast<std::size_t>(usage.ru_maxrss) * 1024 - before, 3 * limit);
+#endif
 }
 
 // Failures whose text comes from the transport: the record and the line must

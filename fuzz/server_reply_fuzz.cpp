@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)offline;
   const std::string reply(reinterpret_cast<const char*>(data), size);
   try {
-    (void)orx::GetAuthFailedMessage(reply);
+    std::string given = reply;
+    (void)orx::GetAuthFailedMessage(given);
   } catch (const orx::Error&) {
   }
 

@@ -1,6 +1,8 @@
 #include "support/log_pane.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace orx {
 
@@ -9,15 +11,19 @@ void LogPane::Clear() {
   if (view_) view_->OnCleared();
 }
 
-void LogPane::Append(std::string_view message) {
+void LogPane::Append(std::string message) {
   constexpr std::string_view kBreak = "\r\n";
+  std::string_view rest = message;
   for (;;) {
-    const auto at = message.find(kBreak);
-    const std::string line(message.substr(0, at));
-    lines_.push_back(line);
-    if (view_) view_->OnLineAppended(line);
+    const auto at = rest.find(kBreak);
+    if (at == std::string_view::npos && rest.size() == message.size()) {
+      lines_.push_back(std::move(message));
+    } else {
+      lines_.emplace_back(rest.substr(0, at));
+    }
+    if (view_) view_->OnLineAppended(lines_.back());
     if (at == std::string_view::npos) break;
-    message.remove_prefix(at + kBreak.size());
+    rest.remove_prefix(at + kBreak.size());
   }
 }
 
@@ -81,8 +87,21 @@ std::string EscapeForTerminal(std::string_view line) {
 }
 
 void StderrLogPaneView::OnLineAppended(const std::string& raw) {
-  const std::string line = EscapeForTerminal(raw);
-  std::fwrite(line.data(), 1, line.size(), stderr);
+  // A slice at a time, so that a huge line is never copied whole. A cut
+  // before continuation bytes moves back to their lead byte, so no character
+  // is split and each slice escapes as the whole line would.
+  constexpr std::size_t kSlice = 64 * 1024;
+  const auto continues = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
+  std::string_view rest = raw;
+  while (!rest.empty()) {
+    std::size_t cut = std::min(rest.size(), kSlice);
+    std::size_t lead = cut;
+    while (lead < rest.size() && lead + 3 > cut && continues(rest[lead])) --lead;
+    if (lead < rest.size() && !continues(rest[lead])) cut = lead;
+    const std::string shown = EscapeForTerminal(rest.substr(0, cut));
+    std::fwrite(shown.data(), 1, shown.size(), stderr);
+    rest.remove_prefix(cut);
+  }
   std::fputc('\n', stderr);
   std::fflush(stderr);
 }

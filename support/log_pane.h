@@ -19,8 +19,10 @@ class LogPaneView {
 class LogPane {
  public:
   void Clear();
-  // A message holding CR LF becomes several lines, split at each break.
-  void Append(std::string_view message);
+  // A message holding CR LF becomes several lines, split at each break; one
+  // without is kept as it is, not copied. The view is shown the pane's own
+  // line and must not change the pane meanwhile.
+  void Append(std::string message);
   void ProcessPendingEvents();
 
   const std::vector<std::string>& Lines() const { return lines_; }

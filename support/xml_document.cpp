@@ -1,14 +1,18 @@
 #include "support/xml_document.h"
 
+#include <libxml/SAX2.h>
+#include <libxml/dict.h>
 #include <libxml/parser.h>
 #include <libxml/parserInternals.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "support/error.h"
 #include "support/files.h"
@@ -48,11 +52,175 @@ struct XmlCharDeleter {
   void operator()(xmlChar* text) const noexcept { xmlFree(text); }
 };
 
-// The parser hands its error handler the parser context; the record it
-// fills hangs there.
+// What one parse keeps beside the parser: its first error and, for a
+// bounded parse, the bytes still to be read, what the tree has cost so far
+// and why the parse was stopped.
+struct ParseWatch {
+  XmlFirstError first;
+  std::string_view unread;
+  std::size_t treeBudget = 0;
+  std::size_t treeBytes = 0;
+  const char* refusal = nullptr;
+  int refusalLine = 0;
+  xmlSAXHandler builder{};  // libxml2's own tree-building handlers
+};
+
+// The parser hands its handlers the parser context; the watch hangs there.
+ParseWatch& WatchOf(void* ctxt) {
+  return *static_cast<ParseWatch*>(static_cast<xmlParserCtxtPtr>(ctxt)->_private);
+}
+
 void KeepFirstParseError(void* ctxt, xmlErrorPtr error) {
-  void* first = static_cast<xmlParserCtxtPtr>(ctxt)->_private;
-  if (first != nullptr) XmlFirstError::Collect(first, error);
+  if (static_cast<xmlParserCtxtPtr>(ctxt)->_private != nullptr) WatchOf(ctxt).first.Take(error);
+}
+
+int ReadUnread(void* watch, char* buffer, int length) {
+  std::string_view& unread = static_cast<ParseWatch*>(watch)->unread;
+  const std::size_t count = std::min(unread.size(), static_cast<std::size_t>(length));
+  std::memcpy(buffer, unread.data(), count);
+  unread.remove_prefix(count);
+  return static_cast<int>(count);
+}
+
+constexpr const char* kTooLarge = "Document too large to be read";
+constexpr const char* kInternalSubset = "Internal DTD subset not allowed";
+
+// What libxml2 spends on a node beside its text, with a name in its
+// dictionary and the allocator's share: an estimate on the high side.
+constexpr std::size_t kNodeBytes = 200;
+// What libxml2 builds whole before the tree takes a copy (a comment, an
+// attribute value, a literal) is held to the length libxml2 allows without
+// XML_PARSE_HUGE, so that such a piece and its copy stay small.
+constexpr std::size_t kPieceBytes = XML_MAX_TEXT_LENGTH;
+
+std::size_t Length(const xmlChar* text) {
+  return text != nullptr ? static_cast<std::size_t>(xmlStrlen(text)) : 0;
+}
+
+void Refuse(void* ctxt, const char* reason) {
+  ParseWatch& watch = WatchOf(ctxt);
+  if (watch.refusal == nullptr) {
+    watch.refusal = reason;
+    watch.refusalLine = xmlSAX2GetLineNumber(ctxt);
+  }
+  xmlStopParser(static_cast<xmlParserCtxtPtr>(ctxt));
+}
+
+// Adds what the next piece of the tree costs; false, with the parse stopped,
+// when that would take the tree past its budget or the piece's longest part
+// past kPieceBytes. Asked before each piece is built, so the tree never
+// outgrows the budget.
+bool Afford(void* ctxt, std::size_t bytes, std::size_t longest = 0) {
+  ParseWatch& watch = WatchOf(ctxt);
+  if (watch.refusal == nullptr && longest <= kPieceBytes &&
+      bytes <= watch.treeBudget - watch.treeBytes) {
+    watch.treeBytes += bytes;
+    return true;
+  }
+  Refuse(ctxt, kTooLarge);
+  return false;
+}
+
+void BoundedStartElement(void* ctxt, const xmlChar* localName, const xmlChar* prefix,
+                         const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
+                         int attributeCount, int defaultedCount, const xmlChar** attributes) {
+  // An attribute is a node with a text node under it. Five pointers per
+  // attribute: its name, prefix and namespace, then the bounds of its value.
+  std::size_t bytes = kNodeBytes * (1 + static_cast<std::size_t>(namespaceCount) +
+                                    2 * static_cast<std::size_t>(attributeCount)) +
+                      Length(localName);
+  std::size_t longest = 0;
+  for (int i = 0; i < attributeCount; ++i) {
+    const auto value = static_cast<std::size_t>(attributes[5 * i + 4] - attributes[5 * i + 3]);
+    bytes += Length(attributes[5 * i]) + value;
+    longest = std::max(longest, value);
+  }
+  if (!Afford(ctxt, bytes, longest)) return;
+  WatchOf(ctxt).builder.startElementNs(ctxt, localName, prefix, uri, namespaceCount, namespaces,
+                                       attributeCount, defaultedCount, attributes);
+}
+
+// Text comes in pieces; a piece that follows text joins its node, whose
+// buffer grows by doubling and leaves the smaller ones behind with the
+// allocator: half as much again is counted for that.
+void BoundedCharacters(void* ctxt, const xmlChar* text, int length) {
+  const xmlNodePtr parent = static_cast<xmlParserCtxtPtr>(ctxt)->node;
+  const bool joins = parent != nullptr && parent->last != nullptr &&
+                     parent->last->type == XML_TEXT_NODE;
+  const auto size = static_cast<std::size_t>(length);
+  if (Afford(ctxt, joins ? size + size / 2 : kNodeBytes + size)) {
+    WatchOf(ctxt).builder.characters(ctxt, text, length);
+  }
+}
+
+void BoundedCData(void* ctxt, const xmlChar* text, int length) {
+  const auto size = static_cast<std::size_t>(length);
+  if (Afford(ctxt, kNodeBytes + size, size)) WatchOf(ctxt).builder.cdataBlock(ctxt, text, length);
+}
+
+void BoundedComment(void* ctxt, const xmlChar* text) {
+  const std::size_t size = Length(text);
+  if (Afford(ctxt, kNodeBytes + size, size)) WatchOf(ctxt).builder.comment(ctxt, text);
+}
+
+void BoundedInstruction(void* ctxt, const xmlChar* target, const xmlChar* data) {
+  const std::size_t size = Length(data);
+  if (Afford(ctxt, kNodeBytes + Length(target) + size, size)) {
+    WatchOf(ctxt).builder.processingInstruction(ctxt, target, data);
+  }
+}
+
+// A reference to an entity no declaration names becomes a node of its own.
+void BoundedReference(void* ctxt, const xmlChar* name) {
+  if (Afford(ctxt, kNodeBytes + Length(name))) WatchOf(ctxt).builder.reference(ctxt, name);
+}
+
+// Declarations are where libxml2 spends memory no budget reaches (entity
+// copies, content models), so a bounded document may not make any. Called
+// before the parser reads the "[" that would open them.
+void BoundedInternalSubset(void* ctxt, const xmlChar* name, const xmlChar* externalId,
+                           const xmlChar* systemId) {
+  const xmlParserInputPtr input = static_cast<xmlParserCtxtPtr>(ctxt)->input;
+  if (input != nullptr && input->cur != nullptr && *input->cur == '[') {
+    Refuse(ctxt, kInternalSubset);
+    return;
+  }
+  const std::size_t ids = Length(externalId) + Length(systemId);
+  if (Afford(ctxt, kNodeBytes + Length(name) + ids, ids)) {
+    WatchOf(ctxt).builder.internalSubset(ctxt, name, externalId, systemId);
+  }
+}
+
+// Reads the bytes in pieces rather than as libxml2's copy of them, and
+// builds the tree within the budget. Text read in pieces joins into one node
+// beyond libxml2's usual text limit only under XML_PARSE_HUGE; what that
+// option lifts otherwise, the budget, kPieceBytes and the dictionary's limit
+// put back.
+xmlDocPtr ParseBounded(xmlParserCtxt& ctxt, ParseWatch& watch, std::string_view bytes,
+                       std::size_t budget) {
+  watch.unread = bytes;
+  watch.treeBudget = budget;
+  xmlParserInputBufferPtr buffer =
+      xmlParserInputBufferCreateIO(ReadUnread, nullptr, &watch, XML_CHAR_ENCODING_NONE);
+  if (buffer == nullptr) throw std::bad_alloc();
+  const xmlParserInputPtr input = xmlNewIOInputStream(&ctxt, buffer, XML_CHAR_ENCODING_NONE);
+  if (input == nullptr) {
+    xmlFreeParserInputBuffer(buffer);
+    throw std::bad_alloc();
+  }
+  if (inputPush(&ctxt, input) < 0) throw std::bad_alloc();  // the input is freed
+  xmlCtxtUseOptions(&ctxt, kXmlParseOptions | XML_PARSE_HUGE);
+  xmlDictSetLimit(ctxt.dict, XML_MAX_DICTIONARY_LIMIT);
+  watch.builder = *ctxt.sax;
+  ctxt.sax->startElementNs = BoundedStartElement;
+  ctxt.sax->characters = BoundedCharacters;
+  ctxt.sax->cdataBlock = BoundedCData;
+  ctxt.sax->comment = BoundedComment;
+  ctxt.sax->processingInstruction = BoundedInstruction;
+  ctxt.sax->reference = BoundedReference;
+  ctxt.sax->internalSubset = BoundedInternalSubset;
+  xmlParseDocument(&ctxt);
+  return std::exchange(ctxt.myDoc, nullptr);
 }
 
 // Diagnostics printed directly rather than raised are dropped: the raised
@@ -207,21 +375,24 @@ void XmlNode::SetAttribute(std::string_view name, std::int64_t value) {
 }
 
 std::optional<std::string> XmlNode::NodeValue() const {
+  const std::optional<std::string_view> text = NodeText();
+  if (!text) return std::nullopt;
+  return std::string(*text);
+}
+
+std::optional<std::string_view> XmlNode::NodeText() const {
   if (node_ == nullptr) return std::nullopt;
-  if (node_->type != XML_ELEMENT_NODE) {
-    std::string content = FromXml(node_->content);
-    if (content.empty()) return std::nullopt;
-    return content;
+  xmlNodePtr text = node_;
+  if (node_->type == XML_ELEMENT_NODE) {
+    text = node_->children;
+    if (text == nullptr) return std::nullopt;
+    if (text->next != nullptr ||
+        (text->type != XML_TEXT_NODE && text->type != XML_CDATA_SECTION_NODE)) {
+      throw Error("Element does not contain a single text node");
+    }
   }
-  const xmlNodePtr child = node_->children;
-  if (child == nullptr) return std::nullopt;
-  if (child->next != nullptr ||
-      (child->type != XML_TEXT_NODE && child->type != XML_CDATA_SECTION_NODE)) {
-    throw Error("Element does not contain a single text node");
-  }
-  std::string text = FromXml(child->content);
-  if (text.empty()) return std::nullopt;
-  return text;
+  if (text->content == nullptr || *text->content == 0) return std::nullopt;
+  return std::string_view(reinterpret_cast<const char*>(text->content));
 }
 
 int XmlNode::ChildCount() const {
@@ -284,7 +455,8 @@ XmlNode XmlNode::AddChild(std::string_view name, int index) {
 
 void XmlDocDeleter::operator()(xmlDocPtr doc) const noexcept { xmlFreeDoc(doc); }
 
-XmlDocument XmlDocument::Parse(std::string_view bytes, std::string_view url) {
+XmlDocument XmlDocument::Parse(std::string_view bytes, std::string_view url,
+                               std::optional<std::size_t> treeBytes) {
   InitXmlLibrary();
   if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
     throw Error("The XML document is too large (" + std::to_string(bytes.size()) + " bytes)");
@@ -294,18 +466,27 @@ XmlDocument XmlDocument::Parse(std::string_view bytes, std::string_view url) {
   // The handler belongs to this parser context. For the parse's length the
   // errors raised without a context (a byte the declared encoding cannot
   // convert) go to the same record, so nothing reaches stderr.
-  XmlFirstError first;
-  ctxt->_private = &first;
+  ParseWatch watch;
+  ctxt->_private = &watch;
   ctxt->sax->serror = KeepFirstParseError;
-  const XmlErrorScope unowned(&first, &XmlFirstError::Collect);
-  const std::string urlText(url);
-  static const char kEmpty[] = "";
-  xmlDocPtr doc = xmlCtxtReadMemory(ctxt.get(), bytes.empty() ? kEmpty : bytes.data(),
-                                    static_cast<int>(bytes.size()),
-                                    urlText.empty() ? nullptr : urlText.c_str(), nullptr,
-                                    kXmlParseOptions);
+  const XmlErrorScope unowned(&watch.first, &XmlFirstError::Collect);
+  xmlDocPtr doc = nullptr;
+  if (treeBytes) {
+    doc = ParseBounded(*ctxt, watch, bytes, *treeBytes);
+  } else {
+    const std::string urlText(url);
+    static const char kEmpty[] = "";
+    doc = xmlCtxtReadMemory(ctxt.get(), bytes.empty() ? kEmpty : bytes.data(),
+                            static_cast<int>(bytes.size()),
+                            urlText.empty() ? nullptr : urlText.c_str(), nullptr, kXmlParseOptions);
+  }
   XmlDocument result{doc};
-  if (doc == nullptr || !ctxt->wellFormed) throw first.ParseError(bytes, *ctxt);
+  if (watch.refusal != nullptr) throw XmlParseError(bytes, watch.refusal, watch.refusalLine);
+  // libxml2 stops short without calling the document malformed when a text
+  // outgrows its limit; the part it read is not the document.
+  if (doc == nullptr || !ctxt->wellFormed || ctxt->disableSAX) {
+    throw watch.first.ParseError(bytes, *ctxt);
+  }
   if (xmlDocGetRootElement(doc) == nullptr) throw XmlParseError(bytes, "Document is empty", 1);
   return result;
 }

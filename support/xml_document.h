@@ -8,6 +8,7 @@
 #include <libxml/tree.h>
 #include <libxml/xmlerror.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -108,6 +109,8 @@ class XmlNode {
   // element has no children or the text is empty. Other content throws
   // Error("Element does not contain a single text node").
   std::optional<std::string> NodeValue() const;
+  // As NodeValue, without a copy: valid while the document lasts.
+  std::optional<std::string_view> NodeText() const;
 
   // Element children only, in document order. An index out of range throws
   // Error("List index out of bounds (<index>)").
@@ -133,7 +136,15 @@ class XmlDocument {
   // Parses bytes (encoding from a byte-order mark or the declaration, UTF-8
   // otherwise). Throws Error with the message
   // "<reason>\r\nLine: <n>\r\n<first 40 characters of the offending line>".
-  static XmlDocument Parse(std::string_view bytes, std::string_view url = {});
+  // With treeBytes the parse is bounded for a document from elsewhere: the
+  // bytes are read where they lie, not copied; the tree takes at most about
+  // treeBytes bytes, one text as long as the bytes allow, but a comment,
+  // attribute value or other single piece no more than libxml2's usual
+  // limit; a document beyond that fails with the reason "Document too large
+  // to be read", one with an internal DTD subset with "Internal DTD subset
+  // not allowed".
+  static XmlDocument Parse(std::string_view bytes, std::string_view url = {},
+                           std::optional<std::size_t> treeBytes = std::nullopt);
   // As Parse, from text set as the document's text: cut at the first zero
   // byte, line ends made CR LF first.
   static XmlDocument ParseText(std::string_view text);

@@ -128,6 +128,48 @@ TEST(XmlDocumentParse, RefusesEntityExpansionBombs) {
   EXPECT_THROW(XmlDocument::Parse(quadraticAttribute), Error);
 }
 
+// How a parse ends: the root's element count or text size, or the reason it failed.
+std::string Outcome(const std::string& input, std::optional<std::size_t> treeBytes) {
+  try {
+    const XmlDocument doc = XmlDocument::Parse(input, {}, treeBytes);
+    const XmlNode root = doc.Root();
+    if (root.ChildCount() > 0) return std::to_string(root.ChildCount()) + " elements";
+    return std::to_string(root.NodeText().value_or("").size()) + " bytes of text";
+  } catch (const Error& e) {
+    const std::string message = e.what();
+    return message.substr(0, message.find("\r\n"));
+  }
+}
+
+TEST(XmlDocumentParse, BoundedParseHoldsTheTreeButNotOneText) {
+  // 12 MB of text in pieces: more than libxml2 lets one text node hold.
+  std::string pieces;
+  for (int i = 0; i < 1'200'000; ++i) pieces += "xxxxxxxxx&amp;";
+  const std::string longText = "<r>" + pieces + "</r>";
+  std::string elements = "<r>";
+  for (int i = 0; i < 1000; ++i) elements += "<c/>";
+  elements += "</r>";
+  const std::size_t budget = 64 * 1024 * 1024;
+  const struct {
+    const char* name;
+    std::string input;
+    std::optional<std::size_t> treeBytes;
+    std::string outcome;
+  } cases[] = {
+      {"long text, unbounded: failed, never cut", longText, std::nullopt,
+       "xmlSAX2Characters: huge text node"},
+      {"long text, bounded", longText, budget, "12000000 bytes of text"},
+      {"elements past the budget", elements, 100'000, "Document too large to be read"},
+      {"elements within it", elements, 1'000'000, "1000 elements"},
+      {"a comment past libxml2's limit", "<r><!--" + std::string(10'000'001, 'c') + "--></r>",
+       budget, "Document too large to be read"},
+      {"declarations", "<!DOCTYPE r [<!ENTITY e \"x\">]><r>&e;</r>", budget,
+       "Internal DTD subset not allowed"},
+      {"a document type without them", "<!DOCTYPE r><r>t</r>", budget, "1 bytes of text"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(Outcome(c.input, c.treeBytes), c.outcome) << c.name;
+}
+
 TEST(XmlDocumentParse, SubstitutesInternalEntitiesAndDropsBlankText) {
   const XmlDocument doc = XmlDocument::Parse(
       "<!DOCTYPE r [<!ENTITY who \"Ivan\"><!ATTLIST r d CDATA \"default\">]>\n"

@@ -168,6 +168,14 @@ std::string ScriptJson(const HttpsTestScript& script) {
       if (r.dropAfterBytes) out += ",\"drop_after_bytes\":" + std::to_string(*r.dropAfterBytes);
       if (r.stallSeconds > 0) out += ",\"stall_seconds\":" + std::to_string(r.stallSeconds);
       if (r.fillBytes) out += ",\"fill_bytes\":" + std::to_string(*r.fillBytes);
+      if (!r.pieces.empty()) {
+        out += ",\"pieces\":[";
+        for (std::size_t p = 0; p < r.pieces.size(); ++p) {
+          if (p) out += ",";
+          out += "[\"" + Hex(r.pieces[p].first) + "\"," + std::to_string(r.pieces[p].second) + "]";
+        }
+        out += "]";
+      }
       if (r.endless) out += ",\"endless\":true";
       if (r.trickleSeconds > 0)
         out += ",\"trickle_seconds\":" + std::to_string(r.trickleSeconds);

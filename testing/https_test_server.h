@@ -82,6 +82,9 @@ struct HttpsTestReply {
   std::optional<std::size_t> dropAfterBytes;  // send this much, then drop the connection
   double stallSeconds = 0;                  // wait before replying
   std::optional<std::size_t> fillBytes;     // a body of this many "x" (instead of body)
+  // The body as pieces, each sent as many times as it says (instead of
+  // body): a large body that the test never holds whole.
+  std::vector<std::pair<std::string, std::size_t>> pieces;
   bool endless = false;                     // "x" without end and without a length
   double trickleSeconds = 0;                // the body one byte at a time, this far apart
 };

@@ -19,6 +19,8 @@ An unscripted path gets 404. A reply holds any of:
                     then drop the connection
   stall_seconds     wait this long before replying
   fill_bytes        a body of this many "x" bytes (instead of "body")
+  pieces            the body as [[bytes as hexadecimal, times], ...], each piece
+                    sent that many times (instead of "body")
   endless           send "x" bytes without end and without a length, until the
                     client goes
   trickle_seconds   send the body one byte at a time, this long apart
@@ -158,6 +160,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
         if "fill_bytes" in reply:
             content = b"x" * int(reply["fill_bytes"])
+        elif "pieces" in reply:
+            content = b"".join(bytes.fromhex(piece) * int(times) for piece, times in reply["pieces"])
         elif "body_hex" in reply:
             content = bytes.fromhex(reply["body_hex"])
         else:

@@ -271,7 +271,7 @@ void TFormMain::ComboBoxTypeDocumentSelect(int index) {
       editICod_->setText(QString::fromStdString(*keyFile));
     }
   }
-  if (editICod_->text().isEmpty()) log_.Append(kKeyFileNotFoundMessage);
+  if (editICod_->text().isEmpty()) log_.Append(std::string(kKeyFileNotFoundMessage));
 }
 
 void TFormMain::PickFile(QLineEdit* field, const FilePickerSetup& setup) {
