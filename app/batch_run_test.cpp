@@ -71,12 +71,12 @@ INSTANTIATE_TEST_SUITE_P(
         MissingFieldCase{{" , , , ,HIDE"}, " , , , ,HIDE",
                          "В параметрах не указан входной файл: "}));
 
-// Start-ups that must not load the GUI toolkit. LD_DEBUG makes the loader
-// name every library it opens on standard error.
+// Start-ups that must load neither the GUI toolkit nor the HTTPS stack.
+// LD_DEBUG makes the loader name every library it opens on standard error.
 struct StartCase {
   const char* name;
   std::vector<std::string> arguments;
-  bool awayFromWindowModule;  // run a copy of the program in a folder of its own
+  bool awayFromModules;  // run a copy of the program in a folder of its own
   int exitStatus;
   std::vector<std::string> outputTexts;  // each somewhere on standard output
   std::vector<std::string> errorTexts;   // each somewhere on standard error
@@ -86,11 +86,11 @@ void PrintTo(const StartCase& c, std::ostream* out) { *out << c.name; }
 
 class StartWithoutToolkitTest : public ::testing::TestWithParam<StartCase> {};
 
-TEST_P(StartWithoutToolkitTest, ExitsAsExpectedAndLoadsNoQt) {
+TEST_P(StartWithoutToolkitTest, ExitsAsExpectedAndLoadsNeitherQtNorLibcurl) {
   const StartCase& c = GetParam();
   ScratchDir dir;
   std::string program = ORX_EXECUTABLE;
-  if (c.awayFromWindowModule) {
+  if (c.awayFromModules) {
     program = dir / "convertor-orx";
     std::filesystem::copy_file(ORX_EXECUTABLE, program);
   }
@@ -110,6 +110,7 @@ TEST_P(StartWithoutToolkitTest, ExitsAsExpectedAndLoadsNoQt) {
     EXPECT_NE(result.standardError.find(text), std::string::npos) << text;
   }
   EXPECT_EQ(result.standardError.find("libQt6"), std::string::npos);
+  EXPECT_EQ(result.standardError.find("libcurl"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -123,7 +124,9 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"short help", {"-h"}, false, 0, {"SERVER_ORX", "HIDE"}, {}},
         StartCase{"batch", {"a.xml,DIR,DIR/none.cod,s.xsd,HIDE"}, false, 1, {}, {"ошибка: "}},
         StartCase{"no window module", {"a.xml,DIR,k.cod,s.xsd"}, true, 2, {},
-                  {"convertor-orx-window.so", "HIDE"}}));
+                  {"convertor-orx-window.so", "HIDE"}},
+        StartCase{"no server module", {"a.xml,SERVER_ORX,k.cod,s.xsd,HIDE"}, true, 1, {},
+                  {"ошибка: не загружен модуль обмена с сервером convertor-orx-server.so"}}));
 
 TEST(ProgramOptionsTest, WithoutDisplayTheWindowSaysWhatToDo) {
   for (const char* arguments : {"", "a.xml,out,k.cod,s.xsd"}) {

@@ -17,6 +17,7 @@
 #include "support/error.h"
 #include "support/files.h"
 #include "support/kelma_win.h"
+#include "support/log_pane.h"
 #include "support/xml_document.h"
 
 namespace orx {
@@ -32,8 +33,11 @@ struct Output {
   std::FILE* out;
   std::FILE* err;
 
+  // Names and values come from the files examined, which may hold bytes a
+  // terminal would obey; they are shown as batch mode shows its lines.
   void Line(std::string_view text) const {
-    std::fwrite(text.data(), 1, text.size(), out);
+    const std::string shown = EscapeForTerminal(text);
+    std::fwrite(shown.data(), 1, shown.size(), out);
     std::fputc('\n', out);
   }
   void Fact(std::string_view name, std::string_view value) const {
@@ -41,12 +45,16 @@ struct Output {
   }
   // One line per line of the message, as the log pane shows it.
   void Failure(std::string_view message) const {
-    std::string text = "ошибка: ";
-    for (std::size_t at = 0; at < message.size(); ++at) {
-      if (message[at] == '\r' && at + 1 < message.size() && message[at + 1] == '\n') continue;
-      text += message[at];
+    std::string text;
+    std::string_view rest = message;
+    for (std::string_view prefix = "ошибка: ";; prefix = {}) {
+      std::size_t end = rest.find('\n');
+      std::string_view line = rest.substr(0, end);
+      if (!line.empty() && line.back() == '\r' && end != std::string_view::npos) line.remove_suffix(1);
+      text += std::string(prefix) + EscapeForTerminal(line) + '\n';
+      if (end == std::string_view::npos) break;
+      rest.remove_prefix(end + 1);
     }
-    text += '\n';
     std::fflush(out);
     std::fputs(text.c_str(), err);
   }

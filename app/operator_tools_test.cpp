@@ -117,6 +117,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "'44A' is not accepted by the pattern '[0-9]{6,10}'.\n"
                   "60: Element '{urn:orx-rf:certificates}bogus': This element is not expected.\n",
                   "Ошибок: 3"},
+        // U+009B is a control sequence introducer to some terminals.
+        CheckCase{"a control character in a value",
+                  [] { return ExampleWith({{29, "4407121000", "44\u009B"}}); }, "",
+                  "29: Element '{urn:orx-rf:certificates}hsCode': [facet 'pattern'] The value "
+                  "'44\\xC2\\x9B' is not accepted by the pattern '[0-9]{6,10}'.\n",
+                  "Ошибок: 1"},
         CheckCase{"far down", FarDownDocument, kCountSchema,
                   "71502: Element '{urn:orx-rf:certificates}num': '0' is not a valid value of the "
                   "atomic type 'xs:positiveInteger'.\n",

@@ -1,14 +1,12 @@
 #include "app/startup.h"
 
-#include <curl/curl.h>
-
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
 #include <csignal>
 
-#include "exchange/sync_job.h"
+#include "app/server_module.h"
 #include "package/package_job.h"
 #include "support/xml_document.h"
 
@@ -19,7 +17,6 @@ void InitLibraries() {
   // write and is reported, instead of the signal killing the job silently.
   std::signal(SIGXFSZ, SIG_IGN);
   InitXmlLibrary();
-  curl_global_init(CURL_GLOBAL_DEFAULT);
 }
 
 bool CheckBatchFields(const CommandLineFields& fields, const std::string& parameterText,
@@ -51,7 +48,7 @@ int RunBatch(const CommandLineFields& fields, const std::string& parameterText,
   if (!CheckBatchFields(fields, parameterText, context.events)) return kExitMissingField;
   const JobOutcome outcome =
       fields.toServer()
-          ? XmlToServer(context, fields.xmlPath, fields.xsdPath, fields.keyFilePath)
+          ? RunServerJobModule(context, fields.xmlPath, fields.xsdPath, fields.keyFilePath)
           : XmlToCod(context, fields.xmlPath, fields.xsdPath, fields.outputFolder,
                      fields.keyFilePath);
   if (outcome != JobOutcome::Succeeded) return kExitJobFailed;

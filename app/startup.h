@@ -13,8 +13,8 @@ inline constexpr int kExitJobFailed = 1;
 inline constexpr int kExitMissingField = 2;
 
 // Once per process, in the main thread, before any job: libxml2 (safe entity
-// loader) and libcurl, and SIGXFSZ ignored. The transport loads OpenSSL's
-// providers on first use.
+// loader), and SIGXFSZ ignored. The server job sets up libcurl and OpenSSL's
+// providers itself, in the module that holds it.
 void InitLibraries();
 
 // The missing-field checks of a batch run. When one fails, writes its record,

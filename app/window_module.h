@@ -3,7 +3,6 @@
 // show a window, so batch runs, --help and --version never load the GUI
 // toolkit (nor need it installed).
 #include <string>
-#include <vector>
 
 #include "app/command_line.h"
 #include "package/job_context.h"
@@ -24,10 +23,6 @@ struct WindowStart {
 // The module's entry point: the window's exit status.
 using WindowEntry = int (*)(const WindowStart* start);
 inline constexpr char kWindowEntryName[] = "orx_window_main";
-
-// Where the module may lie, in the order tried: beside the program (the build
-// tree), then the installed place relative to it.
-std::vector<std::string> WindowModuleCandidates(const std::string& programFolder);
 
 // Opens the module and runs the window. Without the module, writes one line
 // to standard error naming it and HIDE and returns kExitMissingField.

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <cstring>
 
 #include "exchange/cert_store.h"
 #include "support/event_log.h"
@@ -543,6 +544,22 @@ std::string THttpsConnection::ReadResponseUtf8() {
   impl_->body = std::string();
   if (!IsWellFormedUtf8(body)) return {};
   return body;
+}
+
+void InitHttpsLibraries() { static_cast<void>(InitLibraries()); }
+
+std::string ErrorCodeText(std::uint32_t code) {
+  try {
+    if (code == 0) return {};
+    if (code < static_cast<std::uint32_t>(CURL_LAST)) {
+      const char* text = curl_easy_strerror(static_cast<CURLcode>(code));
+      // Codes libcurl has retired come back as "Unknown error".
+      if (text && std::strcmp(text, "Unknown error") != 0) return text;
+    }
+    return CLibraryErrorText(code);
+  } catch (...) {
+    return {};
+  }
 }
 
 std::string ErrorCodeMessage(std::uint32_t code) {

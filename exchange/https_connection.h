@@ -115,6 +115,17 @@ std::string HttpsGet(THttpsConnection& connection, std::string_view agent,
                      std::string_view certSubject, std::string_view host, std::string_view path,
                      std::int32_t port);
 
+// libcurl's global state and OpenSSL's providers, once per process. A
+// connection makes sure of them itself; calling this first, on the main
+// thread before other threads start, keeps libcurl's initialisation away from
+// them.
+void InitHttpsLibraries();
+
+// The transport's and the C library's own description of an error code:
+// libcurl's text (curl_easy_strerror) for codes libcurl defines, else
+// strerror's. Empty for an unknown code. Never throws.
+std::string ErrorCodeText(std::uint32_t code);
+
 // "[ErrorCode N]" followed at once by ErrorCodeText(N).
 std::string ErrorCodeMessage(std::uint32_t code);
 

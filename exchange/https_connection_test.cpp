@@ -393,5 +393,21 @@ TEST_F(HttpsConnectionTest, RefusedNamesAndPortsAreNotSent) {
   }
 }
 
+TEST(ErrorCodeText, LibcurlFirstThenCLibraryElseEmpty) {
+  struct Case {
+    std::uint32_t code;
+    std::string expected;
+  } cases[] = {
+      {0, ""},
+      {2, "Failed initialization"},  // libcurl's, not ENOENT's
+      {6, "Couldn't resolve host name"},
+      {50, "No CSI structure available"},  // retired in libcurl: C library's ENOCSI
+      {111, "Connection refused"},         // beyond libcurl's codes
+      {12002, ""},
+      {0xFFFFFFFFu, ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ErrorCodeText(c.code), c.expected) << c.code;
+}
+
 }  // namespace
 }  // namespace orx

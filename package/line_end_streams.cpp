@@ -87,17 +87,20 @@ void CrLfWriter::Write(std::string_view bytes) {
   if (buffer_.size() >= kCapacity) Flush();
 }
 
+void CrLfWriter::CopyTo(TextRelay* relay) {
+  copy_ = relay;
+  if (relay != nullptr && fd_ >= 0) relay->FollowFile(fd_);
+}
+
 void CrLfWriter::Flush() {
-  if (copy_ != nullptr) copy_->Write(buffer_);
   if (text_ != nullptr) {
     text_->append(buffer_);
-    buffer_.clear();
-    return;
-  }
-  if (!WriteAll(fd_, buffer_)) {
+  } else if (!WriteAll(fd_, buffer_)) {
     failed_ = true;
     throw Error("Stream write error");
   }
+  // Only once the piece is in the file may a relay following it read it.
+  if (copy_ != nullptr) copy_->Write(buffer_);
   buffer_.clear();
 }
 

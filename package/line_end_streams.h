@@ -45,8 +45,9 @@ class CrLfWriter {
 
   void Write(std::string_view bytes);
   void Flush();
-  // Every piece written from now on is also handed to relay (not owned).
-  void CopyTo(TextRelay* relay) { copy_ = relay; }
+  // Every piece written from now on is also handed to relay (not owned);
+  // a relay of a writer to a file reads the file behind it.
+  void CopyTo(TextRelay* relay);
   bool failed() const { return failed_; }
 
  private:

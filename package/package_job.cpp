@@ -23,10 +23,6 @@ namespace orx {
 namespace {
 
 constexpr std::string_view kEntryName = "sync.xml";
-// How far the stamping may run ahead of the schema check. The check is the
-// slower of the two; the further ahead the stamping may get, the sooner
-// packing starts beside the rest of the check.
-constexpr std::size_t kCheckMayLagBy = 32 * 1024 * 1024;
 
 // The source document packed as the one entry of a ZIP archive and
 // enciphered with the office key (the fixed key text when it is empty). The
@@ -88,7 +84,9 @@ class ConcurrentCheck {
     }
   }
 
-  TextRelay relay_{kCheckMayLagBy};
+  // The check reads the stamped file behind the stamping, however far it
+  // lags, so packing starts as soon as the stamping ends.
+  TextRelay relay_;
   std::atomic<bool> failedEarly_{false};
   std::future<std::optional<SchemaProblem>> result_;
 };

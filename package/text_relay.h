@@ -2,13 +2,17 @@
 // Bytes written on one thread, read in the same order on another while the
 // writing goes on. At most a few pieces wait between the two: the writer
 // waits for the reader, never the other way round for longer than it takes
-// the writer to produce the next piece.
+// the writer to produce the next piece. When the writer writes a file, the
+// reader reads that file behind it instead, so a slow reader costs no memory
+// and never holds the writer up.
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <string_view>
+
+#include "support/unique_fd.h"
 
 namespace orx {
 
@@ -18,8 +22,15 @@ class TextRelay {
   TextRelay(const TextRelay&) = delete;
   TextRelay& operator=(const TextRelay&) = delete;
 
-  // Writer: hands over a copy of bytes, waiting while capacity bytes are
-  // already waiting. Once the reader has stopped, the bytes are dropped.
+  // Writer: the text is the content of the file open as fd (read from its
+  // start; the relay keeps a descriptor of its own), each piece written to
+  // it before Write is called. Without a descriptor to spare, the pieces are
+  // copied as usual.
+  void FollowFile(int fd);
+  // Writer: hands over bytes, waiting while capacity bytes are already
+  // waiting; when following a file, only their count (they are in the file
+  // already) and the writer never waits. Once the reader has stopped, the
+  // bytes are dropped.
   void Write(std::string_view bytes);
   // Writer: the text is complete; the reader gets its end after the rest.
   void Finish();
@@ -48,6 +59,9 @@ class TextRelay {
   std::deque<std::string> pieces_;
   std::size_t front_ = 0;    // bytes of pieces_.front() already read
   std::size_t waiting_ = 0;  // bytes in pieces_ not yet read
+  UniqueFd file_;             // the followed file, or none
+  std::size_t fileLength_ = 0;  // bytes of the file written so far
+  std::size_t fileRead_ = 0;    // bytes of the file read so far
   End end_ = End::Open;
   bool stopped_ = false;
 };

@@ -1,6 +1,5 @@
 #include "support/event_log.h"
 
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,8 +55,9 @@ std::string IsoTimeNow() {
   return text;
 }
 
-// strerror's text (in the current locale) for codes the C library knows.
-std::string KnownStrerror(std::uint32_t code) {
+}  // namespace
+
+std::string CLibraryErrorText(std::uint32_t code) {
   if (code > INT_MAX) return {};
   const int number = static_cast<int>(code);
   // strerrordesc_np tells known codes from unknown ones whatever the locale.
@@ -66,8 +66,6 @@ std::string KnownStrerror(std::uint32_t code) {
   const char* text = strerror_r(number, buffer, sizeof buffer);
   return text ? text : "";
 }
-
-}  // namespace
 
 JsonLinesEventSink::JsonLinesEventSink(std::string path) : path_(std::move(path)) {}
 
@@ -148,20 +146,6 @@ void LogEvent(EventSink& sink, std::string_view sourceName, EventType eventType,
     TqvEventLoggerW logger(sink, std::string(sourceName));
     logger.WriteEvent(strings, eventType, category, eventId, strings.size());
   } catch (...) {
-  }
-}
-
-std::string ErrorCodeText(std::uint32_t code) {
-  try {
-    if (code == 0) return {};
-    if (code < static_cast<std::uint32_t>(CURL_LAST)) {
-      const char* text = curl_easy_strerror(static_cast<CURLcode>(code));
-      // Codes libcurl has retired come back as "Unknown error".
-      if (text && std::strcmp(text, "Unknown error") != 0) return text;
-    }
-    return KnownStrerror(code);
-  } catch (...) {
-    return {};
   }
 }
 

@@ -106,9 +106,8 @@ void LogEvent(EventSink& sink, std::string_view sourceName, EventType eventType,
               std::uint16_t category, std::uint32_t eventId,
               const std::vector<std::string>& strings) noexcept;
 
-// The transport's and the C library's own description of an error code:
-// libcurl's text (curl_easy_strerror) for codes libcurl defines, else
-// strerror's. Empty for an unknown code. Never throws.
-std::string ErrorCodeText(std::uint32_t code);
+// strerror's text (in the current locale) for a code the C library knows;
+// empty for any other.
+std::string CLibraryErrorText(std::uint32_t code);
 
 }  // namespace orx
