@@ -84,6 +84,57 @@ int ReadUnread(void* watch, char* buffer, int length) {
 
 constexpr const char* kTooLarge = "Document too large to be read";
 constexpr const char* kInternalSubset = "Internal DTD subset not allowed";
+constexpr const char* kNotUtf8 = "Document is not UTF-8 text";
+constexpr const char* kCrowdedTag = "Too many attributes in one start tag";
+
+// libxml2 compares a start tag's attributes with each other pair by pair, so
+// a tag with a hundred thousand of them holds the parse for minutes.
+constexpr std::size_t kMostAttributes = 1000;
+
+// The offset of the first start tag with more than kMostAttributes
+// attributes, or npos. The bytes are read as libxml2 reads UTF-8 up to the
+// first error: comments, CDATA sections, processing instructions and
+// declarations are skipped whole, quoted values inside tags too, and a
+// literal "<" can stand nowhere else.
+std::size_t CrowdedStartTag(std::string_view bytes) {
+  const auto skipPast = [&](std::size_t from, std::string_view end) {
+    const std::size_t at = bytes.find(end, from);
+    return at == std::string_view::npos ? bytes.size() : at + end.size();
+  };
+  std::size_t at = 0;
+  while ((at = bytes.find('<', at)) != std::string_view::npos) {
+    const std::string_view rest = bytes.substr(at);
+    if (rest.starts_with("<!--")) {
+      at = skipPast(at + 4, "-->");
+      continue;
+    }
+    if (rest.starts_with("<![CDATA[")) {
+      at = skipPast(at + 9, "]]>");
+      continue;
+    }
+    if (rest.starts_with("<?")) {
+      at = skipPast(at + 2, "?>");
+      continue;
+    }
+    // A start tag or a declaration: to its ">", past quoted values.
+    const std::size_t tag = at;
+    std::size_t equals = 0;
+    char quote = 0;
+    for (++at; at < bytes.size(); ++at) {
+      const char c = bytes[at];
+      if (quote != 0) {
+        if (c == quote) quote = 0;
+      } else if (c == '"' || c == '\'') {
+        quote = c;
+      } else if (c == '=') {
+        if (++equals > kMostAttributes) return tag;
+      } else if (c == '>') {
+        break;
+      }
+    }
+  }
+  return std::string_view::npos;
+}
 
 // What libxml2 spends on a node beside its text, with a name in its
 // dictionary and the allocator's share: an estimate on the high side.
@@ -198,6 +249,19 @@ void BoundedInternalSubset(void* ctxt, const xmlChar* name, const xmlChar* exter
 // put back.
 xmlDocPtr ParseBounded(xmlParserCtxt& ctxt, ParseWatch& watch, std::string_view bytes,
                        std::size_t budget) {
+  // The count of attributes holds for the bytes read as UTF-8: anything else
+  // (a zero byte too, which only wide encodings have) is refused and a
+  // declared encoding ignored, so libxml2 reads the bytes as they were counted.
+  if (!IsWellFormedUtf8(bytes) || bytes.find('\0') != std::string_view::npos) {
+    watch.refusal = kNotUtf8;
+    watch.refusalLine = 1;
+    return nullptr;
+  }
+  if (const std::size_t tag = CrowdedStartTag(bytes); tag != std::string_view::npos) {
+    watch.refusal = kCrowdedTag;
+    watch.refusalLine = 1 + static_cast<int>(std::count(bytes.begin(), bytes.begin() + tag, '\n'));
+    return nullptr;
+  }
   watch.unread = bytes;
   watch.treeBudget = budget;
   xmlParserInputBufferPtr buffer =
@@ -209,7 +273,7 @@ xmlDocPtr ParseBounded(xmlParserCtxt& ctxt, ParseWatch& watch, std::string_view 
     throw std::bad_alloc();
   }
   if (inputPush(&ctxt, input) < 0) throw std::bad_alloc();  // the input is freed
-  xmlCtxtUseOptions(&ctxt, kXmlParseOptions | XML_PARSE_HUGE);
+  xmlCtxtUseOptions(&ctxt, kXmlParseOptions | XML_PARSE_HUGE | XML_PARSE_IGNORE_ENC);
   xmlDictSetLimit(ctxt.dict, XML_MAX_DICTIONARY_LIMIT);
   watch.builder = *ctxt.sax;
   ctxt.sax->startElementNs = BoundedStartElement;

@@ -149,6 +149,9 @@ TEST(XmlDocumentParse, BoundedParseHoldsTheTreeButNotOneText) {
   std::string elements = "<r>";
   for (int i = 0; i < 1000; ++i) elements += "<c/>";
   elements += "</r>";
+  std::string crowded = "<r";
+  for (int i = 0; i < 1001; ++i) crowded += " a" + std::to_string(i) + "=''";
+  crowded += "/>";
   const std::size_t budget = 64 * 1024 * 1024;
   const struct {
     const char* name;
@@ -166,6 +169,13 @@ TEST(XmlDocumentParse, BoundedParseHoldsTheTreeButNotOneText) {
       {"declarations", "<!DOCTYPE r [<!ENTITY e \"x\">]><r>&e;</r>", budget,
        "Internal DTD subset not allowed"},
       {"a document type without them", "<!DOCTYPE r><r>t</r>", budget, "1 bytes of text"},
+      // Each would hold libxml2 for minutes with a hundred times as many.
+      {"a start tag with too many attributes", crowded, budget,
+       "Too many attributes in one start tag"},
+      {"one behind a comment with a quote", "<!-- <x ' -->" + crowded, budget,
+       "Too many attributes in one start tag"},
+      {"UTF-16 without a byte-order mark", std::string("<\0r\0/\0>\0", 8), budget,
+       "Document is not UTF-8 text"},
   };
   for (const auto& c : cases) EXPECT_EQ(Outcome(c.input, c.treeBytes), c.outcome) << c.name;
 }
