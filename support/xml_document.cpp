@@ -93,7 +93,7 @@ constexpr std::size_t kMostAttributes = 1000;
 
 // The offset of the first start tag with more than kMostAttributes
 // attributes, or npos. The bytes are read as libxml2 reads UTF-8 up to the
-// first error: comments, CDATA sections, processing instructions and
+// first error (it stops there, before any later tag): comments, CDATA sections, processing instructions and
 // declarations are skipped whole, quoted values inside tags too, and a
 // literal "<" can stand nowhere else.
 std::size_t CrowdedStartTag(std::string_view bytes) {
@@ -255,11 +255,6 @@ xmlDocPtr ParseBounded(xmlParserCtxt& ctxt, ParseWatch& watch, std::string_view 
   if (!IsWellFormedUtf8(bytes) || bytes.find('\0') != std::string_view::npos) {
     watch.refusal = kNotUtf8;
     watch.refusalLine = 1;
-    return nullptr;
-  }
-  if (const std::size_t tag = CrowdedStartTag(bytes); tag != std::string_view::npos) {
-    watch.refusal = kCrowdedTag;
-    watch.refusalLine = 1 + static_cast<int>(std::count(bytes.begin(), bytes.begin() + tag, '\n'));
     return nullptr;
   }
   watch.unread = bytes;
@@ -534,6 +529,12 @@ XmlDocument XmlDocument::Parse(std::string_view bytes, std::string_view url,
   ctxt->_private = &watch;
   ctxt->sax->serror = KeepFirstParseError;
   const XmlErrorScope unowned(&watch.first, &XmlFirstError::Collect);
+  // Exact for any encoding that keeps ASCII as it is, which a bounded parse
+  // makes sure of; a key file is in one of those.
+  if (const std::size_t tag = CrowdedStartTag(bytes); tag != std::string_view::npos) {
+    const auto line = 1 + std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(tag), '\n');
+    throw XmlParseError(bytes, kCrowdedTag, static_cast<int>(line));
+  }
   xmlDocPtr doc = nullptr;
   if (treeBytes) {
     doc = ParseBounded(*ctxt, watch, bytes, *treeBytes);
