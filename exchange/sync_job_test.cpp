@@ -368,7 +368,7 @@ TEST_F(SyncJobTest, RepliesNearTheSizeLimitCostLessThanThreeTimesIt) {
   };
   rusage usage{};
   ASSERT_EQ(::getrusage(RUSAGE_SELF, &usage), 0);
-  const auto before = static_cast<std::size_t>(usage.ru_maxrss) * 1024;
+  [[maybe_unused]] const auto before = static_cast<std::size_t>(usage.ru_maxrss) * 1024;
   Start(setup);
   for (const auto& run : runs) {
     SCOPED_TRACE(run.name);
