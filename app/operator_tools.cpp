@@ -50,7 +50,9 @@ struct Output {
     for (std::string_view prefix = "ошибка: ";; prefix = {}) {
       std::size_t end = rest.find('\n');
       std::string_view line = rest.substr(0, end);
-      if (!line.empty() && line.back() == '\r' && end != std::string_view::npos) line.remove_suffix(1);
+      if (!line.empty() && line.back() == '\r' && end != std::string_view::npos) {
+        line.remove_suffix(1);
+      }
       text += std::string(prefix) + EscapeForTerminal(line) + '\n';
       if (end == std::string_view::npos) break;
       rest.remove_prefix(end + 1);

@@ -22,10 +22,6 @@ std::string_view RequiredText(const XmlNode& node) {
   return *text;
 }
 
-// Drops a reply whose document has been read: its tree holds all that is
-// needed from then on.
-void Release(std::string& reply) { std::string().swap(reply); }
-
 std::string RequiredAttribute(const XmlNode& node, std::string_view name) {
   std::optional<std::string> value = node.Attribute(name);
   if (!value) throw Error("Attribute \"" + std::string(name) + "\" not found");
@@ -52,7 +48,7 @@ void ListCertificates(LogPane& log, const XmlNode& certificates) {
 void ReadVerdict(JobContext& context, std::string& reply, const std::string& recorded) {
   context.log.ProcessPendingEvents();
   const XmlDocument document = ParseReply(reply);
-  Release(reply);
+  ReleaseReply(reply);
   const XmlNode root = document.Root();
   if (!root) throw Error("No document element");
 
@@ -87,6 +83,8 @@ XmlDocument ParseReply(std::string_view reply) {
   return XmlDocument::Parse(reply, {}, kReplyTreeBytes);
 }
 
+void ReleaseReply(std::string& reply) { std::string().swap(reply); }
+
 std::vector<XmlNode> ChildrenNamed(const XmlNode& parent, std::string_view name) {
   // One walk along the sibling chain: indexed access would cost the square of
   // the number of children, and a reply may hold very many.
@@ -118,7 +116,7 @@ std::string GetAuthFailedMessage(std::string& reply) {
   if (!root) throw Error("No document element");
   if (root.NodeName() != "dataPacket") return {};
   if (root.Attribute("name") != "authfailed") return {};
-  Release(reply);
+  ReleaseReply(reply);
   const XmlNode message = root.FindNode("message");
   if (!message) return " ";
   std::optional<std::string> text = message.NodeValue();

@@ -21,6 +21,9 @@ inline constexpr std::size_t kReplyTreeBytes = std::size_t{100} * 1024 * 1024;
 
 // A reply's document, parsed within kReplyTreeBytes (XmlDocument::Parse).
 XmlDocument ParseReply(std::string_view reply);
+// Frees a reply whose document has been read: its tree holds all that is
+// needed from then on.
+void ReleaseReply(std::string& reply);
 
 // Every element child of parent whose name is exactly name, in document order.
 std::vector<XmlNode> ChildrenNamed(const XmlNode& parent, std::string_view name);

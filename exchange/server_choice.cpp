@@ -33,7 +33,7 @@ XmlDocument ParseHello(std::string_view caller, EventSink& events, std::string& 
   try {
     XmlDocument document = ParseReply(helloReply);
     if (document.Root()) {
-      std::string().swap(helloReply);
+      ReleaseReply(helloReply);
       return document;
     }
   } catch (const std::exception&) {

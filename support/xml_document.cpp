@@ -93,9 +93,9 @@ constexpr std::size_t kMostAttributes = 1000;
 
 // The offset of the first start tag with more than kMostAttributes
 // attributes, or npos. The bytes are read as libxml2 reads UTF-8 up to the
-// first error (it stops there, before any later tag): comments, CDATA sections, processing instructions and
-// declarations are skipped whole, quoted values inside tags too, and a
-// literal "<" can stand nowhere else.
+// first error (it stops there, before any later tag): comments, CDATA
+// sections, processing instructions and declarations are skipped whole,
+// quoted values inside tags too, and a literal "<" can stand nowhere else.
 std::size_t CrowdedStartTag(std::string_view bytes) {
   const auto skipPast = [&](std::size_t from, std::string_view end) {
     const std::size_t at = bytes.find(end, from);
@@ -249,14 +249,6 @@ void BoundedInternalSubset(void* ctxt, const xmlChar* name, const xmlChar* exter
 // put back.
 xmlDocPtr ParseBounded(xmlParserCtxt& ctxt, ParseWatch& watch, std::string_view bytes,
                        std::size_t budget) {
-  // The count of attributes holds for the bytes read as UTF-8: anything else
-  // (a zero byte too, which only wide encodings have) is refused and a
-  // declared encoding ignored, so libxml2 reads the bytes as they were counted.
-  if (!IsWellFormedUtf8(bytes) || bytes.find('\0') != std::string_view::npos) {
-    watch.refusal = kNotUtf8;
-    watch.refusalLine = 1;
-    return nullptr;
-  }
   watch.unread = bytes;
   watch.treeBudget = budget;
   xmlParserInputBufferPtr buffer =
@@ -520,6 +512,18 @@ XmlDocument XmlDocument::Parse(std::string_view bytes, std::string_view url,
   if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
     throw Error("The XML document is too large (" + std::to_string(bytes.size()) + " bytes)");
   }
+  // A bounded parse reads the bytes as UTF-8 only (a declared encoding is
+  // ignored, a zero byte of a wide encoding refused), so the count of
+  // attributes is exact there; it is for any encoding that keeps ASCII as
+  // it is, as a key file's does.
+  if (treeBytes && (!IsWellFormedUtf8(bytes) || bytes.find('\0') != std::string_view::npos)) {
+    throw XmlParseError(bytes, kNotUtf8, 1);
+  }
+  if (const std::size_t tag = CrowdedStartTag(bytes); tag != std::string_view::npos) {
+    const auto before = bytes.substr(0, tag);
+    throw XmlParseError(bytes, kCrowdedTag,
+                        1 + static_cast<int>(std::count(before.begin(), before.end(), '\n')));
+  }
   std::unique_ptr<xmlParserCtxt, ParserCtxtDeleter> ctxt(xmlNewParserCtxt());
   if (!ctxt) throw std::bad_alloc();
   // The handler belongs to this parser context. For the parse's length the
@@ -529,12 +533,6 @@ XmlDocument XmlDocument::Parse(std::string_view bytes, std::string_view url,
   ctxt->_private = &watch;
   ctxt->sax->serror = KeepFirstParseError;
   const XmlErrorScope unowned(&watch.first, &XmlFirstError::Collect);
-  // Exact for any encoding that keeps ASCII as it is, which a bounded parse
-  // makes sure of; a key file is in one of those.
-  if (const std::size_t tag = CrowdedStartTag(bytes); tag != std::string_view::npos) {
-    const auto line = 1 + std::count(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(tag), '\n');
-    throw XmlParseError(bytes, kCrowdedTag, static_cast<int>(line));
-  }
   xmlDocPtr doc = nullptr;
   if (treeBytes) {
     doc = ParseBounded(*ctxt, watch, bytes, *treeBytes);
