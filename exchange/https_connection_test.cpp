@@ -22,20 +22,6 @@ using testing::DroppedReply;
 using testing::Redirect;
 using testing::Reply;
 
-// A port on which nothing listens: bound once, then released.
-int ClosedPort() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
-                     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
-  ::close(fd);
-  if (!bound) throw std::runtime_error("cannot find a free port");
-  return ntohs(address.sin_port);
-}
-
 std::string ThrownMessage(const std::function<void()>& action) {
   try {
     action();
@@ -327,7 +313,7 @@ TEST_F(HttpsConnectionTest, TransferFailuresAreFailuresOfTheSend) {
   } cases[] = {
       {"/drop", server.port(), "SendHttpsRequest: [ErrorCode 18]", ""},
       {"/to-http", server.port(), "SendHttpsRequest: [ErrorCode 1]", ""},
-      {"/", ClosedPort(), "SendHttpsRequest: [ErrorCode 7]", ""},
+      {"/", testing::FreeLoopbackPort(), "SendHttpsRequest: [ErrorCode 7]", ""},
       {"/oversized", server.port(), "SendHttpsRequest: [ErrorCode 63]", tooLarge},
       {"/endless", server.port(), "SendHttpsRequest: [ErrorCode 63]", tooLarge},
       {"/trickle", server.port(), "SendHttpsRequest: [ErrorCode 28]",

@@ -2,6 +2,7 @@
 // Every dialog the window shows goes through a runner, so that tests can
 // answer a dialog instead of a person.
 class QFileDialog;
+class QInputDialog;
 
 namespace orx {
 
@@ -11,6 +12,9 @@ class DialogRunner {
   // Shows the prepared dialog and returns true when it was accepted; the
   // caller then reads the dialog's selection.
   virtual bool Run(QFileDialog& dialog) = 0;
+  // The same for a dialog that asks for a line of text (a token's PIN);
+  // modal unless a runner answers it itself.
+  virtual bool RunInput(QInputDialog& dialog);
 };
 
 // The ordinary runner: the dialog runs modally.

@@ -126,11 +126,13 @@ class TFormMain::JobScope {
 TFormMain::TFormMain(FormMainServices services, QWidget* parent)
     : QWidget(parent),
       services_(std::move(services)),
+      pinDialog_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
       openDialog_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
       folderPicker_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
       jobContext_{services_.params, log_, services_.events, services_.clock, false,
                   &folderPicker_} {
   jobContext_.blockingCalls = &networkWait_;
+  jobContext_.tokenPins = &pinDialog_;
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("Конвертор XML"));
   setFont(QFont(QStringLiteral("Arial"), 8));
