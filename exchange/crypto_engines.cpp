@@ -38,7 +38,14 @@ int ReadPin(UI* ui, UI_STRING* text) {
   TokenPin pin;
   if (!request->source->GetPin(request->label, pin, request->problem)) return 0;
   const std::string_view value = pin.view();
-  if (UI_set_result_ex(ui, text, value.data(), static_cast<int>(value.size())) < 0) return 0;
+  const int size = static_cast<int>(value.size());
+  if (size < UI_get_result_minsize(text) || size > UI_get_result_maxsize(text)) {
+    request->problem = "PIN-код должен быть длиной от " +
+                       std::to_string(UI_get_result_minsize(text)) + " до " +
+                       std::to_string(UI_get_result_maxsize(text)) + " знаков";
+    return 0;
+  }
+  if (UI_set_result_ex(ui, text, value.data(), size) < 0) return 0;
   request->given = true;
   return 1;
 }
