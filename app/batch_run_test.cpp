@@ -407,13 +407,13 @@ INSTANTIATE_TEST_SUITE_P(
         StderrCase{"byte the declared encoding lacks",
                    "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<dataPacket><c>\x98</c></dataPacket>\n",
                    "", {"/usr/bin/env"},
-                   "ошибка: input conversion failed due to input error, bytes 0x98 0x3C 0x2F 0x63\n"
+                   "ошибка: Текст не соответствует объявленной кодировке (байты 0x98 0x3C 0x2F 0x63)\n"
                    "Line: 2\n<dataPacket><c>\xEF\xBF\xBD</c></dataPacket>\n"},
         // The temporary copy outgrows the limit part-way, as on a full disk.
         StderrCase{"file-size limit while stamping", ManyCertificates('1', true), "",
                    {"/usr/bin/prlimit", "--fsize=65536"}, "ошибка: Stream write error\n"},
         StderrCase{"garbage from a wrong key file", "", "\x1B]0;title\x07\x1B[2J\x9B\xC2\x9B ok", {"/usr/bin/env"},
-                   "ошибка: Start tag expected, '<' not found\nLine: 1\n"
+                   "ошибка: Это не XML: нет открывающего тега '<'\nLine: 1\n"
                    "\\x1B]0;title\\x07\\x1B[2J\xEF\xBF\xBD\\xC2\\x9B ok\n"}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
