@@ -2,14 +2,19 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <future>
 #include <ostream>
 
+#include "app/message_locale.h"
 #include "package/cipher.h"
 #include "testing/event_log_reader.h"
 #include "testing/https_test_server.h"
@@ -141,23 +146,60 @@ TEST(ProgramOptionsTest, WithoutDisplayTheWindowSaysWhatToDo) {
   }
 }
 
+bool RussianLocaleInstalled() {
+  const locale_t russian = ::newlocale(LC_ALL_MASK, "ru_RU.UTF-8", nullptr);
+  if (russian == nullptr) return false;
+  ::freelocale(russian);
+  return true;
+}
+
+// The C library's reason follows the user's language, in UTF-8 whatever
+// LC_CTYPE says.
 TEST(BatchRunTest, FailedJobExitsOneWithoutDisplayAndEchoesItsLines) {
-  ScratchDir dir;
-  const std::string log = dir / "events.jsonl";
-  const std::string missingKey = dir / "нет.cod";
-  const auto result = RunProcess(
-      ORX_EXECUTABLE, {"a.xml," + dir.path().string() + "," + missingKey + ",s.xsd,HIDE"},
-      {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=",
-       "TMPDIR=" + dir.path().string()});
-  EXPECT_EQ(result.exitStatus, 1);
-  // The job's one log-pane line goes to standard error.
-  EXPECT_EQ(result.standardError.rfind("ошибка: Cannot open file \"" + missingKey + "\".", 0), 0u)
-      << result.standardError;
-  const auto records = ReadEventLog(log);
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].strings.at(0), "TFormMain.LoadParamsFromICod");
-  EXPECT_EQ(records[1].strings.at(0), "TFormMain.XmlToCod");
-  EXPECT_EQ(records[0].strings.at(1), records[1].strings.at(1));
+  const struct {
+    std::vector<std::string> locale;
+    std::string reason;
+  } cases[] = {
+      {{"LC_ALL=", "LANG=C.UTF-8", "LC_MESSAGES="}, "No such file or directory"},
+      {{"LC_ALL=", "LANG=ru_RU.UTF-8", "LC_MESSAGES="}, "Нет такого файла или каталога"},
+      {{"LC_ALL=", "LANG=", "LC_MESSAGES=ru_RU.UTF-8"}, "Нет такого файла или каталога"},
+  };
+  for (const auto& c : cases) {
+    if (c.reason.starts_with("Нет") && !RussianLocaleInstalled()) continue;
+    ScratchDir dir;
+    const std::string log = dir / "events.jsonl";
+    const std::string missingKey = dir / "нет.cod";
+    std::vector<std::string> environment = {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=",
+                                            "QT_QPA_PLATFORM=", "TMPDIR=" + dir.path().string()};
+    environment.insert(environment.end(), c.locale.begin(), c.locale.end());
+    const auto result = RunProcess(
+        ORX_EXECUTABLE, {"a.xml," + dir.path().string() + "," + missingKey + ",s.xsd,HIDE"},
+        environment);
+    EXPECT_EQ(result.exitStatus, 1);
+    // The job's one log-pane line goes to standard error.
+    EXPECT_EQ(result.standardError,
+              "ошибка: Cannot open file \"" + missingKey + "\". " + c.reason + "\n");
+    const auto records = ReadEventLog(log);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].strings.at(0), "TFormMain.LoadParamsFromICod");
+    EXPECT_EQ(records[1].strings.at(0), "TFormMain.XmlToCod");
+    EXPECT_EQ(records[0].strings.at(1), records[1].strings.at(1));
+  }
+}
+
+// The window's toolkit sets every locale category from the environment;
+// numbers must still read as they are written (libxml2 compares xs:double
+// values read with the C library).
+TEST(BatchRunTest, NumbersStayLocaleIndependentAfterTheToolkitSetsTheLocale) {
+  if (!RussianLocaleInstalled()) GTEST_SKIP() << "no ru_RU.UTF-8 locale";
+  const ::orx::testing::ScopedEnv russian("LC_ALL", "ru_RU.UTF-8");
+  ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr);
+  FollowUsersLanguage();
+  const double read = std::strtod("1.5", nullptr);
+  const std::string strerrorText = std::strerror(ENOENT);
+  std::setlocale(LC_ALL, "C");
+  EXPECT_EQ(read, 1.5);
+  EXPECT_EQ(strerrorText, "Нет такого файла или каталога");
 }
 
 }  // namespace
