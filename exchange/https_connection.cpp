@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "exchange/cert_store.h"
+#include "exchange/transfer_wording.h"
 #include "support/c_handle.h"
 #include "support/event_log.h"
 #include "support/kelma_win.h"
@@ -544,6 +545,7 @@ void InitHttpsLibraries() { static_cast<void>(InitLibraries()); }
 std::string ErrorCodeText(std::uint32_t code) {
   try {
     if (code == 0) return {};
+    if (const auto own = TransferErrorWording(code)) return std::string(*own);
     if (code < static_cast<std::uint32_t>(CURL_LAST)) {
       const char* text = curl_easy_strerror(static_cast<CURLcode>(code));
       // Codes libcurl has retired come back as "Unknown error".

@@ -108,8 +108,8 @@ class THttpsConnection {
 // One GET from start to end; returns the body (UTF-8). Throws Error
 // "ConnectToHttpsServer: [ErrorCode N]<text>" or "SendHttpsRequest: [ErrorCode N]<text>",
 // followed by " (" LastErrorDetail ")" when there is a detail, e.g.
-// "SendHttpsRequest: [ErrorCode 60]SSL peer certificate or SSH remote key was
-// not OK (SSL certificate problem: unable to get local issuer certificate)".
+// "SendHttpsRequest: [ErrorCode 60]Сертификат сервера не прошёл проверку
+// (SSL certificate problem: unable to get local issuer certificate)".
 // EpnHttpsException from SetServerName and "Range check error" pass through.
 std::string HttpsGet(THttpsConnection& connection, std::string_view agent,
                      std::string_view certSubject, std::string_view host, std::string_view path,
@@ -121,9 +121,10 @@ std::string HttpsGet(THttpsConnection& connection, std::string_view agent,
 // them.
 void InitHttpsLibraries();
 
-// The transport's and the C library's own description of an error code:
-// libcurl's text (curl_easy_strerror) for codes libcurl defines, else
-// strerror's. Empty for an unknown code. Never throws.
+// The description of an error code: the program's wording of the libcurl
+// codes a job meets (TransferErrorWording), libcurl's own text
+// (curl_easy_strerror) for its other codes, else strerror's. Empty for an
+// unknown code. Never throws.
 std::string ErrorCodeText(std::uint32_t code);
 
 // "[ErrorCode N]" followed at once by ErrorCodeText(N).

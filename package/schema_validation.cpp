@@ -24,14 +24,16 @@
 #include "support/kelma_win.h"
 #include "support/unique_fd.h"
 #include "support/xml_document.h"
+#include "support/xml_reason_wording.h"
 
 namespace orx {
 namespace {
 
 constexpr std::string_view kInvalidDocument = "xml не прошел проверку";
 
-// A libxml2 message as one line of text.
-std::string OneLine(std::string text) {
+// A libxml2 message as the operator reads it, on one line.
+std::string OneLine(std::string_view message) {
+  std::string text = XmlReasonWording(message);
   if (text.empty()) text = "Unknown error";
   for (char& c : text) {
     if (c == '\r' || c == '\n') c = ' ';

@@ -19,6 +19,7 @@
 #include "support/files.h"
 #include "support/text.h"
 #include "support/xml_parse_guard.h"
+#include "support/xml_reason_wording.h"
 #include "support/xml_source_line.h"
 
 namespace orx {
@@ -85,8 +86,9 @@ const xmlChar* NamespaceUri(xmlNodePtr node) { return node->ns != nullptr ? node
 }  // namespace
 
 Error XmlParseError(std::string_view source, std::string_view reason, int line) {
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.remove_suffix(1);
-  return Error(std::string(reason) + "\r\nLine: " + std::to_string(line) + "\r\n" +
+  std::string text = XmlReasonWording(reason);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return Error(text + "\r\nLine: " + std::to_string(line) + "\r\n" +
                XmlSourceLine(source, line, 40));
 }
 
