@@ -40,7 +40,8 @@ int main(int argc, char** argv) {
     LogPane log;
     StderrLogPaneView echo;
     log.SetView(&echo);
-    JobContext context{params, log, *events, clock, true, nullptr};
+    JobContext context{
+        .params = params, .log = log, .events = *events, .clock = clock, .batchMode = true};
     return RunBatch(fields, parameterText, context);
   }
   if (!WindowDisplayAvailable()) return ReportNoDisplay();

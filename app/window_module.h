@@ -27,6 +27,6 @@ inline constexpr char kWindowEntryName[] = "orx_window_main";
 // Opens the module and runs the window. Without the module, writes one line
 // to standard error naming it, the package that ships it and HIDE, and
 // returns kExitMissingField.
-int RunWindowModule(const WindowStart& start);
+[[nodiscard]] int RunWindowModule(const WindowStart& start);
 
 }  // namespace orx

@@ -70,7 +70,7 @@ class THttpsConnection {
   // LastError set and all handles closed on failure: 6 for a name that does
   // not resolve, 3 for one that would not be the host of the URL. Throws
   // Error("Range check error") for a port outside 0..65535.
-  bool ConnectToHttpsServer(std::string_view verb);
+  [[nodiscard]] bool ConnectToHttpsServer(std::string_view verb);
   // Performs the request and takes in the whole response. False with
   // LastError set on failure: a response cut off partway is a failure too.
   // When the server asks for a client certificate and none in the store
@@ -80,7 +80,7 @@ class THttpsConnection {
   // reply body over RequestLimits.replyBytes gives 63 (CURLE_FILESIZE_EXCEEDED);
   // a time limit gives 28, with LastErrorDetail naming the limit. The server's
   // name is checked during the handshake, before a client certificate goes out.
-  bool SendHttpsRequest();
+  [[nodiscard]] bool SendHttpsRequest();
   // The whole response body decoded from UTF-8 (any status); empty when it
   // is not valid UTF-8, and before a request succeeded. The body is handed
   // over: a second read gives the empty text.

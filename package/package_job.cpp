@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "package/cipher.h"
+#include "package/job_failure.h"
 #include "package/key_file.h"
 #include "package/package_archive.h"
 #include "package/schema_validation.h"
@@ -173,10 +174,7 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     if (replacing) context.log.Append(std::string(kReplacedPackage) + context.packagePath);
     return JobOutcome::Succeeded;
   } catch (const std::exception& e) {
-    LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryJob,
-             kEventOperationFailed, {"TFormMain.XmlToCod", e.what()});
-    context.log.Append(std::string("ошибка: ") + e.what());
-    return JobOutcome::Failed;
+    return ReportJobFailure(context, kCategoryJob, "TFormMain.XmlToCod", e.what());
   }
 }
 

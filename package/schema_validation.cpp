@@ -17,7 +17,8 @@
 #include <optional>
 #include <string>
 
-#include "package/source_document.h"
+#include "support/c_handle.h"
+#include "package/cert_namespace.h"
 #include "support/error.h"
 #include "support/files.h"
 #include "support/kelma_win.h"
@@ -111,16 +112,6 @@ std::optional<std::string> Reason(const XmlFirstError& error) {
   return text;
 }
 
-struct SchemaParserFree {
-  void operator()(xmlSchemaParserCtxtPtr p) const noexcept { xmlSchemaFreeParserCtxt(p); }
-};
-struct SchemaFree {
-  void operator()(xmlSchemaPtr p) const noexcept { xmlSchemaFree(p); }
-};
-struct ValidCtxtFree {
-  void operator()(xmlSchemaValidCtxtPtr p) const noexcept { xmlSchemaFreeValidCtxt(p); }
-};
-
 }  // namespace
 
 // A compiled schema and the document it was compiled from (the schema refers
@@ -134,7 +125,7 @@ class SchemaChecker::Compiled {
       // A schema may include or import files beside it; documents never may.
       XmlLocalLoadScope localFiles;
       const XmlErrorScope handler(&error, &XmlFirstError::Collect);
-      std::unique_ptr<xmlSchemaParserCtxt, SchemaParserFree> parser(
+      CHandle<xmlSchemaParserCtxt, xmlSchemaFreeParserCtxt> parser(
           xmlSchemaNewDocParserCtxt(document_.get()));
       if (!parser) throw std::bad_alloc();
       xmlSchemaSetParserStructuredErrors(parser.get(), &XmlFirstError::Collect, &error);
@@ -158,7 +149,7 @@ class SchemaChecker::Compiled {
 
  private:
   XmlDocument document_;
-  std::unique_ptr<xmlSchema, SchemaFree> schema_;
+  CHandle<xmlSchema, xmlSchemaFree> schema_;
 };
 
 namespace {
@@ -186,7 +177,7 @@ int ReadText(void* context, char* buffer, int length) {
 std::uint64_t Validate(xmlSchemaPtr schema, xmlParserInputBufferPtr input,
                        const SourceLineMap* lines, const SchemaProblemSink& report) {
   if (input == nullptr) throw std::bad_alloc();
-  std::unique_ptr<xmlSchemaValidCtxt, ValidCtxtFree> validator(xmlSchemaNewValidCtxt(schema));
+  CHandle<xmlSchemaValidCtxt, xmlSchemaFreeValidCtxt> validator(xmlSchemaNewValidCtxt(schema));
   if (!validator) {
     xmlFreeParserInputBuffer(input);
     throw std::bad_alloc();
