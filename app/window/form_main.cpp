@@ -128,9 +128,13 @@ TFormMain::TFormMain(FormMainServices services, QWidget* parent)
       services_(std::move(services)),
       openDialog_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
       folderPicker_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
-      jobContext_{services_.params, log_, services_.events, services_.clock, false,
-                  &folderPicker_} {
-  jobContext_.blockingCalls = &networkWait_;
+      jobContext_{.params = services_.params,
+                  .log = log_,
+                  .events = services_.events,
+                  .clock = services_.clock,
+                  .batchMode = false,
+                  .folderPicker = &folderPicker_,
+                  .blockingCalls = &networkWait_} {
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("Конвертор XML"));
   setFont(QFont(QStringLiteral("Arial"), 8));
@@ -303,22 +307,23 @@ void TFormMain::RunJob(Job job) {
   const std::string xml = editXML_->text().toStdString();
   const std::string xsd = editXSD_->text().toStdString();
   const std::string keyFile = editICod_->text().toStdString();
-  job(jobContext_, xml, xsd, keyFile);
+  (void)job(jobContext_, xml, xsd, keyFile);  // the log pane tells how it ended
 }
 
 void TFormMain::ButtonFileClick() {
   RunJob([](JobContext& context, const std::string& xml, const std::string& xsd,
             const std::string& keyFile) {
-    XmlToCod(context, xml, xsd, {}, keyFile);
+    const JobOutcome outcome = XmlToCod(context, xml, xsd, {}, keyFile);
     if (!context.packagePath.empty()) {
       context.log.Append(std::string(kPackageWrittenMessage) + context.packagePath);
     }
+    return outcome;
   });
 }
 
 void TFormMain::ButtonServerClick() {
   RunJob([](JobContext& context, const std::string& xml, const std::string& xsd,
-            const std::string& keyFile) { XmlToServer(context, xml, xsd, keyFile); });
+            const std::string& keyFile) { return XmlToServer(context, xml, xsd, keyFile); });
 }
 
 int TFormMain::CaptionWidth(const QString& caption) const {

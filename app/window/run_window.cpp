@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTranslator>
 
+#include "app/message_locale.h"
 #include "app/window/document_kinds.h"
 #include "app/window/form_main.h"
 #include "support/files.h"
@@ -40,6 +41,8 @@ int RunWindow(int& argc, char** argv, const CommandLineFields& fields, KeyParame
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, toolkitSettings.path());
   }
   QApplication application(argc, argv);
+  // The toolkit has set every locale category from the environment.
+  FollowUsersLanguage();
   QTranslator translator;
   LoadToolkitTranslation(translator);
   QGuiApplication::setDesktopFileName(QStringLiteral("convertor-orx"));

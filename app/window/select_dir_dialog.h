@@ -42,7 +42,7 @@ class TSelectDirDialog final : public FolderPicker {
 
   // Clears Directory, shows the chooser and returns true when a folder was
   // chosen; Directory is then its path without a trailing "/" (except "/").
-  bool Execute() override;
+  [[nodiscard]] bool Execute() override;
   std::string Directory() const override { return directory_; }
 
   void SetCaption(std::string caption) { caption_ = std::move(caption); }
