@@ -2,18 +2,25 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <optional>
 #include <ostream>
 
+#include "app/message_locale.h"
 #include "package/cipher.h"
 #include "testing/event_log_reader.h"
-#include "testing/gost_tls_front.h"
+#include "testing/gost_pki.h"
 #include "testing/https_test_server.h"
+#include "testing/nginx_front.h"
 #include "testing/softhsm_token.h"
 #include "testing/test_support.h"
 #include "testing/zip_reader.h"
@@ -126,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"short help", {"-h"}, false, 0, {"SERVER_ORX", "HIDE"}, {}},
         StartCase{"batch", {"a.xml,DIR,DIR/none.cod,s.xsd,HIDE"}, false, 1, {}, {"ошибка: "}},
         StartCase{"no window module", {"a.xml,DIR,k.cod,s.xsd"}, true, 2, {},
-                  {"convertor-orx-window.so", "HIDE"}},
+                  {"convertor-orx-window.so", "convertor-orx-gui", "HIDE"}},
         StartCase{"no server module", {"a.xml,SERVER_ORX,k.cod,s.xsd,HIDE"}, true, 1, {},
                   {"ошибка: не загружен модуль обмена с сервером convertor-orx-server.so"}}));
 
@@ -143,23 +150,60 @@ TEST(ProgramOptionsTest, WithoutDisplayTheWindowSaysWhatToDo) {
   }
 }
 
+bool RussianLocaleInstalled() {
+  const locale_t russian = ::newlocale(LC_ALL_MASK, "ru_RU.UTF-8", nullptr);
+  if (russian == nullptr) return false;
+  ::freelocale(russian);
+  return true;
+}
+
+// The C library's reason follows the user's language, in UTF-8 whatever
+// LC_CTYPE says.
 TEST(BatchRunTest, FailedJobExitsOneWithoutDisplayAndEchoesItsLines) {
-  ScratchDir dir;
-  const std::string log = dir / "events.jsonl";
-  const std::string missingKey = dir / "нет.cod";
-  const auto result = RunProcess(
-      ORX_EXECUTABLE, {"a.xml," + dir.path().string() + "," + missingKey + ",s.xsd,HIDE"},
-      {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=",
-       "TMPDIR=" + dir.path().string()});
-  EXPECT_EQ(result.exitStatus, 1);
-  // The job's one log-pane line goes to standard error.
-  EXPECT_EQ(result.standardError.rfind("ошибка: Cannot open file \"" + missingKey + "\".", 0), 0u)
-      << result.standardError;
-  const auto records = ReadEventLog(log);
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].strings.at(0), "TFormMain.LoadParamsFromICod");
-  EXPECT_EQ(records[1].strings.at(0), "TFormMain.XmlToCod");
-  EXPECT_EQ(records[0].strings.at(1), records[1].strings.at(1));
+  const struct {
+    std::vector<std::string> locale;
+    std::string reason;
+  } cases[] = {
+      {{"LC_ALL=", "LANG=C.UTF-8", "LC_MESSAGES="}, "No such file or directory"},
+      {{"LC_ALL=", "LANG=ru_RU.UTF-8", "LC_MESSAGES="}, "Нет такого файла или каталога"},
+      {{"LC_ALL=", "LANG=", "LC_MESSAGES=ru_RU.UTF-8"}, "Нет такого файла или каталога"},
+  };
+  for (const auto& c : cases) {
+    if (c.reason.starts_with("Нет") && !RussianLocaleInstalled()) continue;
+    ScratchDir dir;
+    const std::string log = dir / "events.jsonl";
+    const std::string missingKey = dir / "нет.cod";
+    std::vector<std::string> environment = {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=",
+                                            "QT_QPA_PLATFORM=", "TMPDIR=" + dir.path().string()};
+    environment.insert(environment.end(), c.locale.begin(), c.locale.end());
+    const auto result = RunProcess(
+        ORX_EXECUTABLE, {"a.xml," + dir.path().string() + "," + missingKey + ",s.xsd,HIDE"},
+        environment);
+    EXPECT_EQ(result.exitStatus, 1);
+    // The job's one log-pane line goes to standard error.
+    EXPECT_EQ(result.standardError,
+              "ошибка: Cannot open file \"" + missingKey + "\". " + c.reason + "\n");
+    const auto records = ReadEventLog(log);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].strings.at(0), "TFormMain.LoadParamsFromICod");
+    EXPECT_EQ(records[1].strings.at(0), "TFormMain.XmlToCod");
+    EXPECT_EQ(records[0].strings.at(1), records[1].strings.at(1));
+  }
+}
+
+// The window's toolkit sets every locale category from the environment;
+// numbers must still read as they are written (libxml2 compares xs:double
+// values read with the C library).
+TEST(BatchRunTest, NumbersStayLocaleIndependentAfterTheToolkitSetsTheLocale) {
+  if (!RussianLocaleInstalled()) GTEST_SKIP() << "no ru_RU.UTF-8 locale";
+  const ::orx::testing::ScopedEnv russian("LC_ALL", "ru_RU.UTF-8");
+  ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr);
+  FollowUsersLanguage();
+  const double read = std::strtod("1.5", nullptr);
+  const std::string strerrorText = std::strerror(ENOENT);
+  std::setlocale(LC_ALL, "C");
+  EXPECT_EQ(read, 1.5);
+  EXPECT_EQ(strerrorText, "Нет такого файла или каталога");
 }
 
 }  // namespace
@@ -233,13 +277,18 @@ struct ServerPair {
 }
 
 struct VerdictCase {
-  const char* saveReply;
+  std::string saveReply;
   int exitStatus;
-  const char* lastLine;
+  std::string lastLine;
   bool trace = false;  // run with ORX_TRACE=1
+  // The servers behind nginx, their replies chunked; the client certificate
+  // is issued by an intermediate CA and checked by nginx.
+  std::optional<orx::testing::NginxFront::Options> nginx = std::nullopt;
 };
 
-void PrintTo(const VerdictCase& c, std::ostream* out) { *out << c.saveReply; }
+void PrintTo(const VerdictCase& c, std::ostream* out) {
+  *out << c.saveReply.substr(0, 60) << (c.nginx ? " through nginx" : "");
+}
 
 class BatchServerRunTest : public ::testing::TestWithParam<VerdictCase> {};
 
@@ -249,17 +298,35 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
   const VerdictCase& c = GetParam();
   ScratchDir dir;
   auto pki = std::make_shared<TestPki>();
+  std::optional<orx::testing::NginxFront> front;
+  if (c.nginx) front.emplace(*pki, *c.nginx);
+  const auto intermediate = pki->MakeIntermediateCa("/O=Test/CN=Departmental CA");
   pki->MakeClientCert("/O=Test/CN=Office 7 Form A", orx::testing::CertFormat::Pem,
-                      dir.path() / "certs" / "office.pem");
-  ServerPair servers(pki, ClientCertRequest::Required, c.saveReply);
-  HttpsTestServer& cdb = servers.cdb;
-  HttpsTestServer& dispatcher = servers.dispatcher;
-  const std::string& hello = servers.hello;
+                      dir.path() / "certs" / "office.pem", front ? &intermediate : nullptr);
+  const auto answer = [&c](std::string body) {
+    orx::testing::HttpsTestReply reply = Reply(std::move(body));
+    reply.chunked = c.nginx.has_value();
+    return reply;
+  };
+
+  HttpsTestServer::Options cdbOptions;
+  cdbOptions.pki = pki;
+  cdbOptions.clientCert = front ? ClientCertRequest::None : ClientCertRequest::Required;
+  cdbOptions.script = {{"/cdb/version", {answer("<r><certificate/></r>")}},
+                       {"/cdb/save", {answer(c.saveReply)}}};
+  HttpsTestServer cdb(cdbOptions);
+
+  HttpsTestServer::Options dispatcherOptions = cdbOptions;
+  dispatcherOptions.script = {
+      {"/sync/hello", {answer(HelloNaming(front ? front->port() : cdb.port()))}}};
+  HttpsTestServer dispatcher(dispatcherOptions);
+  const std::string hello = dispatcherOptions.script["/sync/hello"].front().body;
+  if (front) front->Start({{"/sync/", dispatcher.port()}, {"/cdb/", cdb.port()}});
 
   const std::string log = dir / "events.jsonl";
-  const auto result = RunServerJob(dir, dispatcher.port(), pki->caFile(),
+  const auto result = RunServerJob(dir, front ? front->port() : dispatcher.port(), pki->caFile(),
                                    {std::string("ORX_TRACE=") + (c.trace ? "1" : "")});
-  EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
+  EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError << (front ? front->log() : "");
   if (c.trace) {
     // Each request and reply, the office key hidden, before the log-pane lines.
     const std::string query = "?orxn=7&plcn=1&orxk=***&pver=4.1.1.1 (64 bytes)\n";
@@ -269,7 +336,7 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
                              std::to_string(hello.size()) + " bytes)\n> GET " + cdbUrl +
                              "/cdb/version" + query + "< 200 (21 bytes)\n> POST " + cdbUrl +
                              "/cdb/save (";
-    const std::string tail = " bytes)\n< 200 (" + std::to_string(std::strlen(c.saveReply)) +
+    const std::string tail = " bytes)\n< 200 (" + std::to_string(c.saveReply.size()) +
                              " bytes)\nСинхронизация завершена\n";
     EXPECT_TRUE(result.standardError.starts_with(head)) << result.standardError;
     EXPECT_TRUE(result.standardError.ends_with(tail)) << result.standardError;
@@ -283,8 +350,30 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
   const auto records = ReadEventLog(log);
   ASSERT_GE(records.size(), 2u);
   EXPECT_EQ(records.back().strings, std::vector<std::string>{"Конец передачи"});
-  EXPECT_EQ(dispatcher.requests().size(), 1u);
-  EXPECT_EQ(dispatcher.requests().at(0).clientCertSubject, "CN=Office 7 Form A,O=Test");
+  auto requests = dispatcher.requests();
+  const auto cdbRequests = cdb.requests();
+  requests.insert(requests.end(), cdbRequests.begin(), cdbRequests.end());
+  ASSERT_EQ(requests.size(), 3u);
+  for (const auto& request : requests) {
+    if (!front) {
+      EXPECT_EQ(request.clientCertSubject, "CN=Office 7 Form A,O=Test");
+      continue;
+    }
+    // What nginx saw: HTTP/1.1 although it offered HTTP/2, and the TLS
+    // version it allowed.
+    EXPECT_EQ(request.Header("X-Client-Subject"), "CN=Office 7 Form A,O=Test");
+    EXPECT_EQ(request.Header("X-Http-Version"), "HTTP/1.1");
+    if (!c.nginx->tlsVersion.empty()) {
+      EXPECT_EQ(request.Header("X-Tls-Protocol"), "TLSv" + c.nginx->tlsVersion);
+    }
+  }
+}
+
+orx::testing::NginxFront::Options Nginx(std::string tlsVersion) {
+  orx::testing::NginxFront::Options options;
+  options.tlsVersion = std::move(tlsVersion);
+  options.clientCert = ClientCertRequest::Required;
+  return options;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -292,7 +381,10 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(VerdictCase{"<r><status>0</status></r>", 0, "", true},
                       VerdictCase{"<r><status>9</status><status-text>Отказ</status-text></r>", 1,
                                   ""},
-                      VerdictCase{"не XML", 1, "есть критические ошибки"}));
+                      VerdictCase{"не XML", 1, "есть критические ошибки"},
+                      VerdictCase{"<r><status>0</status></r>", 0, "", false, Nginx("1.3")},
+                      VerdictCase{"<r><status>1</status><status-text>Есть замечания</status-text></r>",
+                                  0, "Есть замечания\n", false, Nginx("1.2")}));
 
 struct TokenCase {
   const char* what;
@@ -400,14 +492,21 @@ TEST_P(BatchGostRunTest, CarriesTheDialogueOverGostTls) {
   const bool pem = c.format == orx::testing::GostPki::Format::Pem;
   gost.MakeClientCert("/O=Test/CN=Office 7 Form A", c.format,
                       dir.path() / "certs" / (pem ? "office.pem" : "office.p12"));
-  const int port = orx::testing::FreeLoopbackPort();
+  auto pki = std::make_shared<TestPki>();
+  orx::testing::NginxFront::Options gostTls;
+  gostTls.tlsVersion = "1.2";
+  gostTls.clientCert = ClientCertRequest::Required;
+  gostTls.gost = &gost;
+  orx::testing::NginxFront front(*pki, gostTls);
   HttpsTestServer::Options options;
-  options.script = {{"/sync/hello", {Reply(HelloNaming(port))}},
+  options.pki = pki;
+  options.script = {{"/sync/hello", {Reply(HelloNaming(front.port()))}},
                     {"/cdb/version", {Reply("<r><certificate/></r>")}},
                     {"/cdb/save", {Reply("<r><status>0</status></r>")}}};
   if (c.plainServer) options.clientCert = ClientCertRequest::Required;
   HttpsTestServer backend(options);
-  orx::testing::GostTlsFront front(gost, port, backend.port());
+  front.Start({{"/", backend.port()}});
+  const int port = front.port();
 
   std::vector<std::string> environment;
   if (c.withoutEngine) {
@@ -588,13 +687,13 @@ INSTANTIATE_TEST_SUITE_P(
         StderrCase{"byte the declared encoding lacks",
                    "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<dataPacket><c>\x98</c></dataPacket>\n",
                    "", {"/usr/bin/env"},
-                   "ошибка: input conversion failed due to input error, bytes 0x98 0x3C 0x2F 0x63\n"
+                   "ошибка: Текст не соответствует объявленной кодировке (байты 0x98 0x3C 0x2F 0x63)\n"
                    "Line: 2\n<dataPacket><c>\xEF\xBF\xBD</c></dataPacket>\n"},
         // The temporary copy outgrows the limit part-way, as on a full disk.
         StderrCase{"file-size limit while stamping", ManyCertificates('1', true), "",
                    {"/usr/bin/prlimit", "--fsize=65536"}, "ошибка: Stream write error\n"},
         StderrCase{"garbage from a wrong key file", "", "\x1B]0;title\x07\x1B[2J\x9B\xC2\x9B ok", {"/usr/bin/env"},
-                   "ошибка: Start tag expected, '<' not found\nLine: 1\n"
+                   "ошибка: Это не XML: нет открывающего тега '<'\nLine: 1\n"
                    "\\x1B]0;title\\x07\\x1B[2J\xEF\xBF\xBD\\xC2\\x9B ok\n"}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "app/command_line.h"
+#include "app/message_locale.h"
 #include "app/operator_tools.h"
 #include "app/startup.h"
 #include "app/window_module.h"
@@ -14,6 +15,7 @@
 
 int main(int argc, char** argv) {
   using namespace orx;
+  FollowUsersLanguage();
   if (argc == 2 && IsHelpOption(argv[1])) {
     std::fputs(UsageText().c_str(), stdout);
     return kExitSuccess;
@@ -38,7 +40,8 @@ int main(int argc, char** argv) {
     LogPane log;
     StderrLogPaneView echo;
     log.SetView(&echo);
-    JobContext context{params, log, *events, clock, true, nullptr};
+    JobContext context{
+        .params = params, .log = log, .events = *events, .clock = clock, .batchMode = true};
     return RunBatch(fields, parameterText, context);
   }
   if (!WindowDisplayAvailable()) return ReportNoDisplay();

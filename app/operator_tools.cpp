@@ -105,7 +105,8 @@ struct ToolJob {
   KeyParameters params;
   LogPane log;
   MemoryEventSink events;  // a tool's failures are told on stderr only
-  JobContext context{params, log, events, clock, true, nullptr};
+  JobContext context{
+      .params = params, .log = log, .events = events, .clock = clock, .batchMode = true};
 };
 
 int RunCheck(int argc, const char* const* argv, const Clock& clock, const Output& io) {

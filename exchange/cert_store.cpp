@@ -24,14 +24,8 @@ namespace {
 // A store file is a few kilobytes; anything far larger is not one of ours.
 constexpr std::uintmax_t kMaxStoreFileSize = 4 * 1024 * 1024;
 
-struct BioDeleter {
-  void operator()(BIO* b) const noexcept { BIO_free(b); }
-};
-struct Pkcs12Deleter {
-  void operator()(PKCS12* p) const noexcept { PKCS12_free(p); }
-};
-using BioPtr = std::unique_ptr<BIO, BioDeleter>;
-using Pkcs12Ptr = std::unique_ptr<PKCS12, Pkcs12Deleter>;
+using BioPtr = CHandle<BIO, BIO_free>;
+using Pkcs12Ptr = CHandle<PKCS12, PKCS12_free>;
 
 // Encrypted keys are passed over: a batch run must never wait for a password.
 int NoPassword(char*, int, int, void*) { return -1; }
@@ -98,21 +92,17 @@ bool IsGostObject(const ASN1_OBJECT* object) {
 
 // The certificates a PKCS#12 file shows without a password: those in clear
 // and those enciphered with the empty one.
-struct SafesDeleter {
-  void operator()(STACK_OF(PKCS7) * s) const noexcept { sk_PKCS7_pop_free(s, PKCS7_free); }
-};
-struct BagsDeleter {
-  void operator()(STACK_OF(PKCS12_SAFEBAG) * s) const noexcept {
-    sk_PKCS12_SAFEBAG_pop_free(s, PKCS12_SAFEBAG_free);
-  }
-};
+void FreeSafes(STACK_OF(PKCS7) * safes) { sk_PKCS7_pop_free(safes, PKCS7_free); }
+void FreeBags(STACK_OF(PKCS12_SAFEBAG) * bags) {
+  sk_PKCS12_SAFEBAG_pop_free(bags, PKCS12_SAFEBAG_free);
+}
 
 std::vector<X509Ptr> CertificatesInPkcs12(PKCS12* p12) {
   std::vector<X509Ptr> certs;
-  const std::unique_ptr<STACK_OF(PKCS7), SafesDeleter> safes(PKCS12_unpack_authsafes(p12));
+  const CHandle<STACK_OF(PKCS7), FreeSafes> safes(PKCS12_unpack_authsafes(p12));
   for (int i = 0; safes && i < sk_PKCS7_num(safes.get()); ++i) {
     PKCS7* safe = sk_PKCS7_value(safes.get(), i);
-    std::unique_ptr<STACK_OF(PKCS12_SAFEBAG), BagsDeleter> bags;
+    CHandle<STACK_OF(PKCS12_SAFEBAG), FreeBags> bags;
     const int kind = OBJ_obj2nid(safe->type);
     if (kind == NID_pkcs7_data) bags.reset(PKCS12_unpack_p7data(safe));
     if (kind == NID_pkcs7_encrypted) bags.reset(PKCS12_unpack_p7encdata(safe, "", 0));

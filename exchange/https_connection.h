@@ -3,6 +3,7 @@
 // the server's certificate and host name always verified. A client
 // certificate is taken from the certificate store folder only when the
 // server's handshake asks for one.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "exchange/transfer_watch.h"
 #include "support/blocking_call.h"
 #include "support/error.h"
 #include "support/token_pin.h"
@@ -41,16 +43,19 @@ class THttpsConnection {
   // Runs the transfer of SendHttpsRequest (not owned); nullptr: in place.
   BlockingCallRunner* BlockingCalls = nullptr;
 
-  // What ends a request: no connection within `connectSeconds`, nothing
-  // received for `stallSeconds`, the whole request lasting longer than
-  // `wholeSeconds`, or a reply body larger than `replyBytes`.
-  struct Limits {
-    long connectSeconds = 60;
-    long stallSeconds = 60;
-    long wholeSeconds = 300;
-    std::size_t replyBytes = std::size_t{64} * 1024 * 1024;
-  };
+  // What ends a request (exchange/transfer_watch.h). Tests shorten the
+  // limits here; nothing else sets them.
+  using Limits = TransferLimits;
   Limits RequestLimits;
+
+  // A moment by which every request must have ended, whatever its own
+  // limits allow, and the words that name it when it ends one. Requests
+  // made after it fail at once.
+  struct Deadline {
+    std::chrono::steady_clock::time_point at;
+    std::string limit;
+  };
+  std::optional<Deadline> OuterDeadline;
 
   // When set, told one line per request sent ("> GET https://host:port/path?query
   // (N bytes)") and per reply ("< 200 (N bytes)", or "< no reply" with the error).
@@ -79,7 +84,7 @@ class THttpsConnection {
   // LastError set and all handles closed on failure: 6 for a name that does
   // not resolve, 3 for one that would not be the host of the URL. Throws
   // Error("Range check error") for a port outside 0..65535.
-  bool ConnectToHttpsServer(std::string_view verb);
+  [[nodiscard]] bool ConnectToHttpsServer(std::string_view verb);
   // Performs the request and takes in the whole response. False with
   // LastError set on failure: a response cut off partway is a failure too.
   // When the server asks for a client certificate and none in the store
@@ -87,9 +92,13 @@ class THttpsConnection {
   // LastErrorDetail names the subject and the folder. When the server refuses
   // the certificate sent, LastErrorDetail says so and names its subject. A
   // reply body over RequestLimits.replyBytes gives 63 (CURLE_FILESIZE_EXCEEDED);
-  // a time limit gives 28, with LastErrorDetail naming the limit. The server's
-  // name is checked during the handshake, before a client certificate goes out.
-  bool SendHttpsRequest();
+  // a time limit gives 28, with LastErrorDetail and EndingLimit naming the
+  // limit. The server's name is checked during the handshake, before a client
+  // certificate goes out. Through an HTTPS proxy (https_proxy and the like)
+  // the proxy's certificate is checked against the proxy's own name with the
+  // same trusted roots, and the client certificate goes only to the server,
+  // inside the tunnel.
+  [[nodiscard]] bool SendHttpsRequest();
   // The whole response body decoded from UTF-8 (any status); empty when it
   // is not valid UTF-8, and before a request succeeded. The body is handed
   // over: a second read gives the empty text.
@@ -102,23 +111,31 @@ class THttpsConnection {
   std::uint32_t LastError() const { return lastError_; }
   // libcurl's detailed error text of the last failure (its error buffer), if any.
   const std::string& LastErrorDetail() const { return lastErrorDetail_; }
+  // When a time limit ended the last request, the operator's words for it
+  // ("нет соединения с сервером за 60 с"); empty otherwise.
+  const std::string& EndingLimit() const { return endingLimit_; }
 
  private:
+  bool Fail(int curlCode, std::string detail = {});
   bool Finish(int curlCode);
-  std::string WhichLimit() const;
+  bool PrepareTarget();
+  bool ResolveUnlessProxied();
+  bool MakeHeaderList();
+  bool ApplyOptions();
 
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::string serverName_;
   std::uint32_t lastError_ = 0;
   std::string lastErrorDetail_;
+  std::string endingLimit_;
 };
 
 // One GET from start to end; returns the body (UTF-8). Throws Error
 // "ConnectToHttpsServer: [ErrorCode N]<text>" or "SendHttpsRequest: [ErrorCode N]<text>",
 // followed by " (" LastErrorDetail ")" when there is a detail, e.g.
-// "SendHttpsRequest: [ErrorCode 60]SSL peer certificate or SSH remote key was
-// not OK (SSL certificate problem: unable to get local issuer certificate)".
+// "SendHttpsRequest: [ErrorCode 60]Сертификат сервера не прошёл проверку
+// (SSL certificate problem: unable to get local issuer certificate)".
 // EpnHttpsException from SetServerName and "Range check error" pass through.
 std::string HttpsGet(THttpsConnection& connection, std::string_view agent,
                      std::string_view certSubject, std::string_view host, std::string_view path,
@@ -130,12 +147,18 @@ std::string HttpsGet(THttpsConnection& connection, std::string_view agent,
 // them.
 void InitHttpsLibraries();
 
-// The transport's and the C library's own description of an error code:
-// libcurl's text (curl_easy_strerror) for codes libcurl defines, else
-// strerror's. Empty for an unknown code. Never throws.
+// The description of an error code: the program's wording of the libcurl
+// codes a job meets (TransferErrorWording), libcurl's own text
+// (curl_easy_strerror) for its other codes, else strerror's. Empty for an
+// unknown code. Never throws.
 std::string ErrorCodeText(std::uint32_t code);
 
 // "[ErrorCode N]" followed at once by ErrorCodeText(N).
 std::string ErrorCodeMessage(std::uint32_t code);
+
+// " (" EndingLimit ")" when a time limit ended the connection's last request,
+// else empty: what follows the error code's text in the records and lines
+// of a failed request, so that they say which limit it was.
+std::string EndingLimitNote(const THttpsConnection& connection);
 
 }  // namespace orx

@@ -12,6 +12,7 @@
 #include "exchange/replies.h"
 #include "exchange/server_choice.h"
 #include "package/address.h"
+#include "package/job_failure.h"
 #include "package/key_file.h"
 #include "package/schema_validation.h"
 #include "package/source_document.h"
@@ -43,9 +44,10 @@ void Record(JobContext& context, EventType type, std::uint16_t category, std::ui
 JobOutcome ReportSaveFault(JobContext& context, std::string_view step,
                            const THttpsConnection& connection) {
   const std::uint32_t code = connection.LastError();
+  const std::string limit = EndingLimitNote(connection);
   Record(context, EventType::Error, kCategoryExchange, kEventRequestFault,
-         {std::string(kCaller), std::string(step), ErrorCodeMessage(code)});
-  context.log.Append("ошибка: " + ErrorCodeText(code));
+         {std::string(kCaller), std::string(step), ErrorCodeMessage(code) + limit});
+  context.log.Append("ошибка: " + ErrorCodeText(code) + limit);
   return JobOutcome::Failed;
 }
 
@@ -83,9 +85,10 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
     return JobOutcome::Failed;
   }
 
-  const std::string recorded = ReplyForRecord(helloReply);
-  std::string refusal = GetAuthFailedMessage(helloReply);
-  if (!refusal.empty()) {
+  if (const XmlDocument hello = ParseReply(helloReply); IsAuthFailure(hello)) {
+    const std::string recorded = ReplyForRecord(helloReply);
+    ReleaseReply(helloReply);  // the tree holds the message
+    std::string refusal = GetAuthFailedMessage(hello);
     Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
            {"ошибочный ответ на hello: " + recorded});
     context.log.Append(std::move(refusal));
@@ -156,10 +159,7 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
 
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {
-    Record(context, EventType::Error, kCategoryExchange, kEventOperationFailed,
-           {std::string(kCaller), failure.what()});
-    context.log.Append(std::string("ошибка: ") + failure.what());
-    return JobOutcome::Failed;
+    return ReportJobFailure(context, kCategoryExchange, kCaller, failure.what());
   }
 }
 

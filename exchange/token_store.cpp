@@ -165,8 +165,7 @@ std::vector<TokenObject> Certificates(CK_FUNCTION_LIST* f, CK_SESSION_HANDLE ses
 
 // The private key with the certificate's CKA_ID on that token.
 std::string KeyUri(const CK_TOKEN_INFO& info, const std::string& id) {
-  std::unique_ptr<P11KitUri, decltype(&p11_kit_uri_free)> uri(p11_kit_uri_new(),
-                                                              &p11_kit_uri_free);
+  const CHandle<P11KitUri, p11_kit_uri_free> uri(p11_kit_uri_new());
   if (!uri) return {};
   *p11_kit_uri_get_token_info(uri.get()) = info;
   CK_OBJECT_CLASS keyClass = CKO_PRIVATE_KEY;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <regex>
 
+#include "support/c_handle.h"
 #include "package/cipher.h"
 #include "package/key_parameters.h"
 #include "support/error.h"
@@ -15,15 +16,6 @@ namespace {
 
 constexpr std::string_view kEntryName = "sync.xml";
 
-struct ZipDiscard {
-  void operator()(zip_t* archive) const noexcept { zip_discard(archive); }
-};
-struct ZipFileClose {
-  void operator()(zip_file_t* file) const noexcept { zip_fclose(file); }
-};
-struct ZipSourceFree {
-  void operator()(zip_source_t* source) const noexcept { zip_source_free(source); }
-};
 struct ZipErrorText {
   zip_error_t error{};
   ZipErrorText() { zip_error_init(&error); }
@@ -36,12 +28,12 @@ struct ZipErrorText {
 // The archive over bytes that must outlive it. A strict consistency check
 // compares every local header with the central directory, so that a
 // changed byte anywhere in the headers is noticed.
-std::unique_ptr<zip_t, ZipDiscard> OpenArchive(const std::string& bytes) {
+CHandle<zip_t, zip_discard> OpenArchive(const std::string& bytes) {
   ZipErrorText error;
-  std::unique_ptr<zip_source_t, ZipSourceFree> source(
+  CHandle<zip_source_t, zip_source_free> source(
       zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error.error));
   if (!source) throw Error(error.text());
-  std::unique_ptr<zip_t, ZipDiscard> archive(
+  CHandle<zip_t, zip_discard> archive(
       zip_open_from_source(source.get(), ZIP_RDONLY | ZIP_CHECKCONS, &error.error));
   if (!archive) throw Error(error.text());
   source.release();  // the archive owns it now
@@ -57,7 +49,7 @@ std::string MethodName(std::uint16_t method) {
 // libzip compares the CRC-32 of the data with the recorded one when the data
 // has been read to its end, and fails the read that finds a difference.
 std::string ReadEntry(zip_t* archive, const zip_stat_t& stat) {
-  std::unique_ptr<zip_file_t, ZipFileClose> file(zip_fopen_index(archive, 0, 0));
+  CHandle<zip_file_t, zip_fclose> file(zip_fopen_index(archive, 0, 0));
   if (!file) throw Error(zip_strerror(archive));
   std::string content;
   char piece[64 * 1024];

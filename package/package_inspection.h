@@ -16,7 +16,7 @@ struct PackageName {
   std::string locale;
   std::string date;  // YYYY.MM.DD
 };
-std::optional<PackageName> ParsePackageFileName(std::string_view fileName);
+[[nodiscard]] std::optional<PackageName> ParsePackageFileName(std::string_view fileName);
 
 // Receives each fact as it is established: "entry", "size", "method",
 // "crc", "certificates".

@@ -167,6 +167,9 @@ std::string ScriptJson(const HttpsTestScript& script) {
         out += "]";
       }
       if (r.endless) out += ",\"endless\":true";
+      if (r.chunked) out += ",\"chunked\":true";
+      if (r.readBytesPerSecond > 0)
+        out += ",\"read_bytes_per_second\":" + std::to_string(r.readBytesPerSecond);
       if (r.trickleSeconds > 0)
         out += ",\"trickle_seconds\":" + std::to_string(r.trickleSeconds);
       out += "}";
@@ -298,6 +301,7 @@ HttpsTestServer::HttpsTestServer(Options options)
                                                                         : "optional"});
   }
   if (!options.tlsVersion.empty()) argvStore.insert(argvStore.end(), {"--tls", options.tlsVersion});
+  if (options.connectProxy) argvStore.push_back("--proxy");
   std::vector<char*> argv;
   for (auto& a : argvStore) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -315,7 +319,7 @@ HttpsTestServer::HttpsTestServer(Options options)
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error(std::string("cannot start ") + ORX_PYTHON);
   pid_ = pid;
-  portLine.end[1].Close();
+  (void)portLine.end[1].Close();
 
   std::string line;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

@@ -1,6 +1,5 @@
 #include "testing/test_support.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -15,6 +14,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <stdexcept>
 
 extern char** environ;
 
@@ -77,6 +77,19 @@ std::string ScratchDir::Write(std::string_view name, std::string_view bytes) con
   return file.string();
 }
 
+LoopbackListener::LoopbackListener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (!fd_.valid() || ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::listen(fd_.get(), 64) != 0 ||
+      ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error("cannot listen on 127.0.0.1");
+  }
+  port_ = ntohs(address.sin_port);
+}
+
 std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;
@@ -124,18 +137,6 @@ Pipe::Pipe() {
   if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
   end[0] = UniqueFd(fds[0]);
   end[1] = UniqueFd(fds[1]);
-}
-
-int FreeLoopbackPort() {
-  const UniqueFd fd(::socket(AF_INET, SOCK_STREAM, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (!fd.valid() || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &length) != 0)
-    throw std::runtime_error("cannot find a free port");
-  return ntohs(address.sin_port);
 }
 
 namespace {
@@ -191,8 +192,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   posix_spawn_file_actions_adddup2(&actions, out.end[1].get(), 1);
   posix_spawn_file_actions_adddup2(&actions, err.end[1].get(), 2);
   const pid_t pid = Spawn(program, arguments, environment, actions);
-  out.end[1].Close();
-  err.end[1].Close();
+  (void)out.end[1].Close();  // the child holds its own copies
+  (void)err.end[1].Close();
 
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);

@@ -61,15 +61,25 @@ struct Pipe {
   UniqueFd end[2];
 };
 
+// A socket listening on 127.0.0.1 at a port the system chose. Connections
+// wait in its backlog and are never answered unless someone takes the
+// socket over (a server started with it, as nginx can be).
+class LoopbackListener {
+ public:
+  LoopbackListener();
+  int port() const { return port_; }
+  int fd() const { return fd_.get(); }
+
+ private:
+  UniqueFd fd_;
+  int port_ = 0;
+};
+
 struct ProcessResult {
   int exitStatus = -1;
   std::string standardOutput;
   std::string standardError;
 };
-// A loopback port on which nothing listens: bound once, then released, so
-// that the operating system picked it.
-int FreeLoopbackPort();
-
 // Starts a program in the background with extra environment entries, no
 // standard input and its output going to logFile; returns its process id.
 int StartProcess(const std::string& program, const std::vector<std::string>& arguments,

@@ -11,16 +11,16 @@ class DialogRunner {
   virtual ~DialogRunner() = default;
   // Shows the prepared dialog and returns true when it was accepted; the
   // caller then reads the dialog's selection.
-  virtual bool Run(QFileDialog& dialog) = 0;
+  [[nodiscard]] virtual bool Run(QFileDialog& dialog) = 0;
   // The same for a dialog that asks for a line of text (a token's PIN);
   // modal unless a runner answers it itself.
-  virtual bool RunInput(QInputDialog& dialog);
+  [[nodiscard]] virtual bool RunInput(QInputDialog& dialog);
 };
 
 // The ordinary runner: the dialog runs modally.
 class ModalDialogRunner final : public DialogRunner {
  public:
-  bool Run(QFileDialog& dialog) override;
+  [[nodiscard]] bool Run(QFileDialog& dialog) override;
 };
 
 }  // namespace orx
