@@ -2,8 +2,11 @@
 // mode runs on a machine without a display.
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "app/command_line.h"
+#include "app/display_probe.h"
 #include "app/operator_tools.h"
 #include "app/startup.h"
 #include "app/window_module.h"
@@ -14,13 +17,14 @@
 
 int main(int argc, char** argv) {
   using namespace orx;
+  OccupyClosedStandardStreams();
   if (argc == 2 && IsHelpOption(argv[1])) {
     std::fputs(UsageText().c_str(), stdout);
-    return kExitSuccess;
+    return OutputDelivered(stdout, stderr, "convertor-orx: ") ? kExitSuccess : kExitMissingField;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::puts(kVersionText);
-    return kExitSuccess;
+    return OutputDelivered(stdout, stderr, "convertor-orx: ") ? kExitSuccess : kExitMissingField;
   }
   if (argc >= 2 && IsToolArgument(argv[1])) {
     const SystemClock clock;
@@ -41,6 +45,6 @@ int main(int argc, char** argv) {
     JobContext context{params, log, *events, clock, true, nullptr};
     return RunBatch(fields, parameterText, context);
   }
-  if (!WindowDisplayAvailable()) return ReportNoDisplay();
+  if (const std::optional<std::string> missing = MissingDisplay()) return ReportNoDisplay(*missing);
   return RunWindowModule({&argc, argv, &fields, &params, events.get(), &clock});
 }

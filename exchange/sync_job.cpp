@@ -14,6 +14,7 @@
 #include "package/key_file.h"
 #include "package/schema_validation.h"
 #include "package/source_document.h"
+#include "support/error.h"
 #include "support/kelma_win.h"
 #include "support/version.h"
 
@@ -154,8 +155,8 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {
     Record(context, EventType::Error, kCategoryExchange, kEventOperationFailed,
-           {std::string(kCaller), failure.what()});
-    context.log.Append(std::string("ошибка: ") + failure.what());
+           {std::string(kCaller), FailureText(failure)});
+    context.log.Append("ошибка: " + FailureText(failure));
     return JobOutcome::Failed;
   }
 }

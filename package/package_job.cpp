@@ -168,8 +168,8 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     return JobOutcome::Succeeded;
   } catch (const std::exception& e) {
     LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryJob,
-             kEventOperationFailed, {"TFormMain.XmlToCod", e.what()});
-    context.log.Append(std::string("ошибка: ") + e.what());
+             kEventOperationFailed, {"TFormMain.XmlToCod", FailureText(e)});
+    context.log.Append("ошибка: " + FailureText(e));
     return JobOutcome::Failed;
   }
 }
