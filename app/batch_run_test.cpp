@@ -6,16 +6,21 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <locale.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <future>
-#include <regex>
 #include <ostream>
+#include <regex>
 
 #include "app/display_probe.h"
+#include "app/message_locale.h"
 #include "package/cipher.h"
 #include "testing/event_log_reader.h"
 #include "testing/https_test_server.h"
@@ -131,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"short help", {"-h"}, false, 0, {"SERVER_ORX", "HIDE"}, {}},
         StartCase{"batch", {"a.xml,DIR,DIR/none.cod,s.xsd,HIDE"}, false, 1, {}, {"ошибка: "}},
         StartCase{"no window module", {"a.xml,DIR,k.cod,s.xsd"}, true, 2, {},
-                  {"convertor-orx-window.so", "HIDE"}},
+                  {"convertor-orx-window.so", "convertor-orx-gui", "HIDE"}},
         StartCase{"no server module", {"a.xml,SERVER_ORX,k.cod,s.xsd,HIDE"}, true, 1, {},
                   {"ошибка: не загружен модуль обмена с сервером convertor-orx-server.so"}}));
 
@@ -236,23 +241,60 @@ TEST(ProgramOptionsTest, StandardOutputThatCannotBeWrittenIsAFailure) {
   }
 }
 
+bool RussianLocaleInstalled() {
+  const locale_t russian = ::newlocale(LC_ALL_MASK, "ru_RU.UTF-8", nullptr);
+  if (russian == nullptr) return false;
+  ::freelocale(russian);
+  return true;
+}
+
+// The C library's reason follows the user's language, in UTF-8 whatever
+// LC_CTYPE says.
 TEST(BatchRunTest, FailedJobExitsOneWithoutDisplayAndEchoesItsLines) {
-  ScratchDir dir;
-  const std::string log = dir / "events.jsonl";
-  const std::string missingKey = dir / "нет.cod";
-  const auto result = RunProcess(
-      ORX_EXECUTABLE, {"a.xml," + dir.path().string() + "," + missingKey + ",s.xsd,HIDE"},
-      {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=",
-       "TMPDIR=" + dir.path().string()});
-  EXPECT_EQ(result.exitStatus, 1);
-  // The job's one log-pane line goes to standard error.
-  EXPECT_EQ(result.standardError.rfind("ошибка: Cannot open file \"" + missingKey + "\".", 0), 0u)
-      << result.standardError;
-  const auto records = ReadEventLog(log);
-  ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0].strings.at(0), "TFormMain.LoadParamsFromICod");
-  EXPECT_EQ(records[1].strings.at(0), "TFormMain.XmlToCod");
-  EXPECT_EQ(records[0].strings.at(1), records[1].strings.at(1));
+  const struct {
+    std::vector<std::string> locale;
+    std::string reason;
+  } cases[] = {
+      {{"LC_ALL=", "LANG=C.UTF-8", "LC_MESSAGES="}, "No such file or directory"},
+      {{"LC_ALL=", "LANG=ru_RU.UTF-8", "LC_MESSAGES="}, "Нет такого файла или каталога"},
+      {{"LC_ALL=", "LANG=", "LC_MESSAGES=ru_RU.UTF-8"}, "Нет такого файла или каталога"},
+  };
+  for (const auto& c : cases) {
+    if (c.reason.starts_with("Нет") && !RussianLocaleInstalled()) continue;
+    ScratchDir dir;
+    const std::string log = dir / "events.jsonl";
+    const std::string missingKey = dir / "нет.cod";
+    std::vector<std::string> environment = {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=",
+                                            "QT_QPA_PLATFORM=", "TMPDIR=" + dir.path().string()};
+    environment.insert(environment.end(), c.locale.begin(), c.locale.end());
+    const auto result = RunProcess(
+        ORX_EXECUTABLE, {"a.xml," + dir.path().string() + "," + missingKey + ",s.xsd,HIDE"},
+        environment);
+    EXPECT_EQ(result.exitStatus, 1);
+    // The job's one log-pane line goes to standard error.
+    EXPECT_EQ(result.standardError,
+              "ошибка: Cannot open file \"" + missingKey + "\". " + c.reason + "\n");
+    const auto records = ReadEventLog(log);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_EQ(records[0].strings.at(0), "TFormMain.LoadParamsFromICod");
+    EXPECT_EQ(records[1].strings.at(0), "TFormMain.XmlToCod");
+    EXPECT_EQ(records[0].strings.at(1), records[1].strings.at(1));
+  }
+}
+
+// The window's toolkit sets every locale category from the environment;
+// numbers must still read as they are written (libxml2 compares xs:double
+// values read with the C library).
+TEST(BatchRunTest, NumbersStayLocaleIndependentAfterTheToolkitSetsTheLocale) {
+  if (!RussianLocaleInstalled()) GTEST_SKIP() << "no ru_RU.UTF-8 locale";
+  const ::orx::testing::ScopedEnv russian("LC_ALL", "ru_RU.UTF-8");
+  ASSERT_NE(std::setlocale(LC_ALL, ""), nullptr);
+  FollowUsersLanguage();
+  const double read = std::strtod("1.5", nullptr);
+  const std::string strerrorText = std::strerror(ENOENT);
+  std::setlocale(LC_ALL, "C");
+  EXPECT_EQ(read, 1.5);
+  EXPECT_EQ(strerrorText, "Нет такого файла или каталога");
 }
 
 }  // namespace
@@ -509,7 +551,7 @@ INSTANTIATE_TEST_SUITE_P(
         StderrCase{"byte the declared encoding lacks",
                    "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<dataPacket><c>\x98</c></dataPacket>\n",
                    "", {"/usr/bin/env"},
-                   "ошибка: input conversion failed due to input error, bytes 0x98 0x3C 0x2F 0x63\n"
+                   "ошибка: Текст не соответствует объявленной кодировке (байты 0x98 0x3C 0x2F 0x63)\n"
                    "Line: 2\n<dataPacket><c>\xEF\xBF\xBD</c></dataPacket>\n"},
         // The temporary copy outgrows the limit part-way, as on a full disk.
         StderrCase{"file-size limit while stamping", ManyCertificates('1', true), "",
@@ -518,9 +560,9 @@ INSTANTIATE_TEST_SUITE_P(
                        "/job-*/SourceConvert.xml\". File too large\n"},
         // Read to its first zero byte, not until memory runs out.
         StderrCase{"endless zeros as the certificate file", "/dev/zero", "", {"/usr/bin/env"},
-                   "ошибка: Document is empty\nLine: 1\n\n"},
+                   "ошибка: Документ пуст\nLine: 1\n\n"},
         StderrCase{"garbage from a wrong key file", "", "\x1B]0;title\x07\x1B[2J\x9B\xC2\x9B ok", {"/usr/bin/env"},
-                   "ошибка: Start tag expected, '<' not found\nLine: 1\n"
+                   "ошибка: Это не XML: нет открывающего тега '<'\nLine: 1\n"
                    "\\x1B]0;title\\x07\\x1B[2J\xEF\xBF\xBD\\xC2\\x9B ok\n"}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 

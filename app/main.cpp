@@ -7,6 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/display_probe.h"
+#include "app/message_locale.h"
 #include "app/operator_tools.h"
 #include "app/startup.h"
 #include "app/window_module.h"
@@ -18,6 +19,7 @@
 int main(int argc, char** argv) {
   using namespace orx;
   OccupyClosedStandardStreams();
+  FollowUsersLanguage();
   if (argc == 2 && IsHelpOption(argv[1])) {
     std::fputs(UsageText().c_str(), stdout);
     return OutputDelivered(stdout, stderr, "convertor-orx: ") ? kExitSuccess : kExitMissingField;
@@ -42,7 +44,8 @@ int main(int argc, char** argv) {
     LogPane log;
     StderrLogPaneView echo;
     log.SetView(&echo);
-    JobContext context{params, log, *events, clock, true, nullptr};
+    JobContext context{
+        .params = params, .log = log, .events = *events, .clock = clock, .batchMode = true};
     return RunBatch(fields, parameterText, context);
   }
   if (const std::optional<std::string> missing = MissingDisplay()) return ReportNoDisplay(*missing);

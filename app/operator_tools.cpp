@@ -111,7 +111,8 @@ struct ToolJob {
   KeyParameters params;
   LogPane log;
   MemoryEventSink events;  // a tool's failures are told on stderr only
-  JobContext context{params, log, events, clock, true, nullptr};
+  JobContext context{
+      .params = params, .log = log, .events = events, .clock = clock, .batchMode = true};
 };
 
 // A package's entry as its schema reads it: the source document with its

@@ -17,7 +17,7 @@ bool IsToolArgument(const char* argument);
 // file behind (but the one --extract asks for). Returns the exit status: 0
 // when everything holds, 1 when a problem was found or a step failed, 2 for
 // a usage error.
-int RunOperatorTool(int argc, const char* const* argv, const Clock& clock, std::FILE* out,
+[[nodiscard]] int RunOperatorTool(int argc, const char* const* argv, const Clock& clock, std::FILE* out,
                     std::FILE* err);
 
 }  // namespace orx

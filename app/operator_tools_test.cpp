@@ -111,21 +111,22 @@ INSTANTIATE_TEST_SUITE_P(
                                         {60, "</issuer>", "</issuer><bogus/>"}});
                   },
                   "",
-                  "8: Element '{urn:orx-rf:certificates}inn': [facet 'pattern'] The value '29' is "
-                  "not accepted by the pattern '[0-9]{10}|[0-9]{12}'.\n"
-                  "29: Element '{urn:orx-rf:certificates}hsCode': [facet 'pattern'] The value "
-                  "'44A' is not accepted by the pattern '[0-9]{6,10}'.\n"
-                  "60: Element '{urn:orx-rf:certificates}bogus': This element is not expected.\n",
+                  "8: Элемент '{urn:orx-rf:certificates}inn': значение '29' не соответствует "
+                  "шаблону '[0-9]{10}|[0-9]{12}'.\n"
+                  "29: Элемент '{urn:orx-rf:certificates}hsCode': значение '44A' не "
+                  "соответствует шаблону '[0-9]{6,10}'.\n"
+                  "60: Элемент '{urn:orx-rf:certificates}bogus': здесь этот элемент не "
+                  "допускается.\n",
                   "Ошибок: 3"},
         // U+009B is a control sequence introducer to some terminals.
         CheckCase{"a control character in a value",
                   [] { return ExampleWith({{29, "4407121000", "44\u009B"}}); }, "",
-                  "29: Element '{urn:orx-rf:certificates}hsCode': [facet 'pattern'] The value "
-                  "'44\\xC2\\x9B' is not accepted by the pattern '[0-9]{6,10}'.\n",
+                  "29: Элемент '{urn:orx-rf:certificates}hsCode': значение '44\\xC2\\x9B' "
+                  "не соответствует шаблону '[0-9]{6,10}'.\n",
                   "Ошибок: 1"},
         CheckCase{"far down", FarDownDocument, kCountSchema,
-                  "71502: Element '{urn:orx-rf:certificates}num': '0' is not a valid value of the "
-                  "atomic type 'xs:positiveInteger'.\n",
+                  "71502: Элемент '{urn:orx-rf:certificates}num': значение '0' недопустимо для "
+                  "типа 'xs:positiveInteger'.\n",
                   "Ошибок: 1"}));
 
 std::string KeyFile(const ScratchDir& dir, const std::string& name, const std::string& officeKey) {

@@ -6,16 +6,14 @@
 #include <filesystem>
 #include <memory>
 
+#include "support/c_handle.h"
 #include "app/module_place.h"
 #include "support/files.h"
 
 namespace orx {
 namespace {
 
-struct ModuleCloser {
-  void operator()(void* handle) const { dlclose(handle); }
-};
-using ModuleHandle = std::unique_ptr<void, ModuleCloser>;
+using ModuleHandle = CHandle<void, dlclose>;
 
 std::string LoaderError() {
   const char* text = dlerror();

@@ -14,6 +14,6 @@ std::vector<std::string> ModuleCandidates(const std::string& programFolder, std:
 
 // The address of entryName in the module file, which stays loaded until the
 // process ends. nullptr when there is none, with the reason in error.
-void* OpenModuleEntry(std::string_view file, const char* entryName, std::string& error);
+[[nodiscard]] void* OpenModuleEntry(std::string_view file, const char* entryName, std::string& error);
 
 }  // namespace orx

@@ -2,7 +2,7 @@
 
 #include "app/module_place.h"
 #include "app/program_module.h"
-#include "support/event_log.h"
+#include "package/job_failure.h"
 
 namespace orx {
 
@@ -17,10 +17,7 @@ JobOutcome RunServerJobModule(JobContext& context, std::string_view xmlPath,
   }
   const std::string message = "не загружен модуль обмена с сервером " +
                               std::string(kServerModuleFile) + " (" + error + ")";
-  LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryExchange,
-           kEventOperationFailed, {"TFormMain.XmlToServer", message});
-  context.log.Append("ошибка: " + message);
-  return JobOutcome::Failed;
+  return ReportJobFailure(context, kCategoryExchange, "TFormMain.XmlToServer", message);
 }
 
 }  // namespace orx

@@ -25,7 +25,7 @@ inline constexpr char kServerJobEntryName[] = "orx_server_job";
 // Opens the module and runs the server job in it. Without the module the job
 // fails as a job does: its message on the log after "ошибка: ", and its
 // event record.
-JobOutcome RunServerJobModule(JobContext& context, std::string_view xmlPath,
+[[nodiscard]] JobOutcome RunServerJobModule(JobContext& context, std::string_view xmlPath,
                               std::string_view xsdPath, std::string_view keyFilePath);
 
 }  // namespace orx

@@ -32,12 +32,12 @@ void InitLibraries();
 
 // The missing-field checks of a batch run. When one fails, writes its record,
 // prints the same text on standard error and returns false.
-bool CheckBatchFields(const CommandLineFields& fields, const std::string& parameterText,
+[[nodiscard]] bool CheckBatchFields(const CommandLineFields& fields, const std::string& parameterText,
                       EventSink& events);
 
 // Runs the one job a batch command line names and returns the exit status.
 // A package file written goes to standard output as its absolute path.
-int RunBatch(const CommandLineFields& fields, const std::string& parameterText,
+[[nodiscard]] int RunBatch(const CommandLineFields& fields, const std::string& parameterText,
              JobContext& context);
 
 std::string UsageText();

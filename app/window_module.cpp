@@ -12,7 +12,8 @@ namespace {
 int MissingWindow(const std::string& detail) {
   const std::string line = "Окно недоступно: не загружен модуль окна " +
                            std::string(kWindowModuleFile) + " (" + detail +
-                           "); для работы без окна добавьте HIDE, см. --help.\n";
+                           "). Установите пакет convertor-orx-gui или, чтобы работать без окна, "
+                           "добавьте HIDE (см. --help).\n";
   std::fputs(line.c_str(), stderr);
   return kExitMissingField;
 }

@@ -25,7 +25,8 @@ using WindowEntry = int (*)(const WindowStart* start);
 inline constexpr char kWindowEntryName[] = "orx_window_main";
 
 // Opens the module and runs the window. Without the module, writes one line
-// to standard error naming it and HIDE and returns kExitMissingField.
-int RunWindowModule(const WindowStart& start);
+// to standard error naming it, the package that ships it and HIDE, and
+// returns kExitMissingField.
+[[nodiscard]] int RunWindowModule(const WindowStart& start);
 
 }  // namespace orx

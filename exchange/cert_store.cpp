@@ -21,14 +21,8 @@ namespace {
 // A store file is a few kilobytes; anything far larger is not one of ours.
 constexpr std::uintmax_t kMaxStoreFileSize = 4 * 1024 * 1024;
 
-struct BioDeleter {
-  void operator()(BIO* b) const noexcept { BIO_free(b); }
-};
-struct Pkcs12Deleter {
-  void operator()(PKCS12* p) const noexcept { PKCS12_free(p); }
-};
-using BioPtr = std::unique_ptr<BIO, BioDeleter>;
-using Pkcs12Ptr = std::unique_ptr<PKCS12, Pkcs12Deleter>;
+using BioPtr = CHandle<BIO, BIO_free>;
+using Pkcs12Ptr = CHandle<PKCS12, PKCS12_free>;
 
 // Encrypted keys are passed over: a batch run must never wait for a password.
 int NoPassword(char*, int, int, void*) { return -1; }

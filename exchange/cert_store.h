@@ -10,20 +10,15 @@
 #include <string>
 #include <string_view>
 
+#include "support/c_handle.h"
+
 namespace orx {
 
-struct X509Deleter {
-  void operator()(X509* x) const noexcept { X509_free(x); }
-};
-struct EvpPkeyDeleter {
-  void operator()(EVP_PKEY* k) const noexcept { EVP_PKEY_free(k); }
-};
-using X509Ptr = std::unique_ptr<X509, X509Deleter>;
-using EvpPkeyPtr = std::unique_ptr<EVP_PKEY, EvpPkeyDeleter>;
-struct X509StackDeleter {
-  void operator()(STACK_OF(X509) * s) const noexcept { sk_X509_pop_free(s, X509_free); }
-};
-using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackDeleter>;
+inline void FreeX509Stack(STACK_OF(X509) * stack) { sk_X509_pop_free(stack, X509_free); }
+
+using X509Ptr = CHandle<X509, X509_free>;
+using EvpPkeyPtr = CHandle<EVP_PKEY, EVP_PKEY_free>;
+using X509StackPtr = CHandle<STACK_OF(X509), FreeX509Stack>;
 
 // $ORX_CERT_STORE when set and not empty, otherwise
 // ${XDG_DATA_HOME:-$HOME/.local/share}/convertor-orx/certs.

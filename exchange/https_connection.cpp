@@ -13,6 +13,8 @@
 #include <cstring>
 
 #include "exchange/cert_store.h"
+#include "exchange/transfer_wording.h"
+#include "support/c_handle.h"
 #include "support/event_log.h"
 #include "support/kelma_win.h"
 #include "support/text.h"
@@ -20,15 +22,7 @@
 namespace orx {
 namespace {
 
-struct CurlDeleter {
-  void operator()(CURL* h) const noexcept { curl_easy_cleanup(h); }
-};
-struct SlistDeleter {
-  void operator()(curl_slist* l) const noexcept { curl_slist_free_all(l); }
-};
-struct CurlUrlDeleter {
-  void operator()(CURLU* u) const noexcept { curl_url_cleanup(u); }
-};
+using CurlUrlPtr = CHandle<CURLU, curl_url_cleanup>;
 
 // libcurl's global state, and the OpenSSL legacy provider so that PKCS#12
 // files exported by older tools (RC2, 3DES) load. Loading a provider by hand
@@ -169,8 +163,8 @@ bool ExpectServerName(SSL_CTX* ctx, const std::string& host) {
 }  // namespace
 
 struct THttpsConnection::Impl {
-  std::unique_ptr<CURL, CurlDeleter> handle;
-  std::unique_ptr<curl_slist, SlistDeleter> headers;
+  CHandle<CURL, curl_easy_cleanup> handle;
+  CHandle<curl_slist, curl_slist_free_all> headers;
   std::string url;
   std::string host;
   std::string verb;
@@ -253,7 +247,7 @@ struct THttpsConnection::Impl {
     char* current = nullptr;
     std::string host = self->host;
     if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &current) == CURLE_OK && current) {
-      std::unique_ptr<CURLU, CurlUrlDeleter> url(curl_url());
+      CurlUrlPtr url(curl_url());
       if (url && curl_url_set(url.get(), CURLUPART_URL, current, 0) == CURLUE_OK)
         host = UrlPart(url.get(), CURLUPART_HOST);
     }
@@ -318,7 +312,7 @@ bool THttpsConnection::ConnectToHttpsServer(std::string_view verb) {
     // A host name that cannot make a URL, or whose URL would take the
     // request anywhere but to that host and port, fails here, where the
     // server is named, rather than at the send.
-    std::unique_ptr<CURLU, CurlUrlDeleter> parsed(curl_url());
+    CurlUrlPtr parsed(curl_url());
     if (!parsed) return fail(CURLE_OUT_OF_MEMORY);
     if (serverName_.empty() ||
         curl_url_set(parsed.get(), CURLUPART_URL, impl.url.c_str(), 0) != CURLUE_OK ||
@@ -551,6 +545,7 @@ void InitHttpsLibraries() { static_cast<void>(InitLibraries()); }
 std::string ErrorCodeText(std::uint32_t code) {
   try {
     if (code == 0) return {};
+    if (const auto own = TransferErrorWording(code)) return std::string(*own);
     if (code < static_cast<std::uint32_t>(CURL_LAST)) {
       const char* text = curl_easy_strerror(static_cast<CURLcode>(code));
       // Codes libcurl has retired come back as "Unknown error".

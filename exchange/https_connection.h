@@ -70,7 +70,7 @@ class THttpsConnection {
   // LastError set and all handles closed on failure: 6 for a name that does
   // not resolve, 3 for one that would not be the host of the URL. Throws
   // Error("Range check error") for a port outside 0..65535.
-  bool ConnectToHttpsServer(std::string_view verb);
+  [[nodiscard]] bool ConnectToHttpsServer(std::string_view verb);
   // Performs the request and takes in the whole response. False with
   // LastError set on failure: a response cut off partway is a failure too.
   // When the server asks for a client certificate and none in the store
@@ -80,7 +80,7 @@ class THttpsConnection {
   // reply body over RequestLimits.replyBytes gives 63 (CURLE_FILESIZE_EXCEEDED);
   // a time limit gives 28, with LastErrorDetail naming the limit. The server's
   // name is checked during the handshake, before a client certificate goes out.
-  bool SendHttpsRequest();
+  [[nodiscard]] bool SendHttpsRequest();
   // The whole response body decoded from UTF-8 (any status); empty when it
   // is not valid UTF-8, and before a request succeeded. The body is handed
   // over: a second read gives the empty text.
@@ -108,8 +108,8 @@ class THttpsConnection {
 // One GET from start to end; returns the body (UTF-8). Throws Error
 // "ConnectToHttpsServer: [ErrorCode N]<text>" or "SendHttpsRequest: [ErrorCode N]<text>",
 // followed by " (" LastErrorDetail ")" when there is a detail, e.g.
-// "SendHttpsRequest: [ErrorCode 60]SSL peer certificate or SSH remote key was
-// not OK (SSL certificate problem: unable to get local issuer certificate)".
+// "SendHttpsRequest: [ErrorCode 60]Сертификат сервера не прошёл проверку
+// (SSL certificate problem: unable to get local issuer certificate)".
 // EpnHttpsException from SetServerName and "Range check error" pass through.
 std::string HttpsGet(THttpsConnection& connection, std::string_view agent,
                      std::string_view certSubject, std::string_view host, std::string_view path,
@@ -121,9 +121,10 @@ std::string HttpsGet(THttpsConnection& connection, std::string_view agent,
 // them.
 void InitHttpsLibraries();
 
-// The transport's and the C library's own description of an error code:
-// libcurl's text (curl_easy_strerror) for codes libcurl defines, else
-// strerror's. Empty for an unknown code. Never throws.
+// The description of an error code: the program's wording of the libcurl
+// codes a job meets (TransferErrorWording), libcurl's own text
+// (curl_easy_strerror) for its other codes, else strerror's. Empty for an
+// unknown code. Never throws.
 std::string ErrorCodeText(std::uint32_t code);
 
 // "[ErrorCode N]" followed at once by ErrorCodeText(N).

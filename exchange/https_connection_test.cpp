@@ -163,7 +163,10 @@ TEST_P(NoMatchingCertTest, FailsClearlyEvenTowardsAServerThatOnlyAsks) {
   Use(server);
   server.pki().MakeClientCert("/O=Test/CN=Office 7 CT-1", CertFormat::Pem, store_.path() / "a.pem");
   const std::string message = ThrownMessage([&] { Get(server, "/sync/hello", "Form A"); });
-  EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode 58]", 0), 0u) << message;
+  EXPECT_EQ(
+      message.rfind("SendHttpsRequest: [ErrorCode 58]Не удалось предъявить клиентский сертификат (", 0),
+      0u)
+      << message;
   EXPECT_NE(message.find("\"Form A\""), std::string::npos) << message;
   EXPECT_NE(message.find(store_.path().string()), std::string::npos) << message;
   EXPECT_EQ(connection_.LastError(), 58u);
@@ -216,7 +219,9 @@ TEST_F(HttpsConnectionTest, ServerCertificateIsAlwaysVerified) {
   {
     testing::ScopedEnv noTrust("SSL_CERT_FILE", nullptr);
     const std::string message = ThrownMessage([&] { Get(server, "/"); });
-    EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode 60]", 0), 0u) << message;
+    EXPECT_EQ(
+        message.rfind("SendHttpsRequest: [ErrorCode 60]Сертификат сервера не прошёл проверку (", 0), 0u)
+        << message;
   }
   Use(server);
   const std::string message = ThrownMessage([&] { Get(otherName, "/"); });
@@ -325,12 +330,17 @@ TEST_F(HttpsConnectionTest, TransferFailuresAreFailuresOfTheSend) {
     std::string detail;  // what the message must also say
     long wholeSeconds = THttpsConnection::Limits().wholeSeconds;
   } cases[] = {
-      {"/drop", server.port(), "SendHttpsRequest: [ErrorCode 18]", ""},
-      {"/to-http", server.port(), "SendHttpsRequest: [ErrorCode 1]", ""},
-      {"/", ClosedPort(), "SendHttpsRequest: [ErrorCode 7]", ""},
-      {"/oversized", server.port(), "SendHttpsRequest: [ErrorCode 63]", tooLarge},
+      {"/drop", server.port(),
+       "SendHttpsRequest: [ErrorCode 18]Ответ сервера пришёл не полностью (", ""},
+      {"/to-http", server.port(),
+       "SendHttpsRequest: [ErrorCode 1]Адрес ведёт по протоколу, который программа не "
+       "поддерживает (",
+       ""},
+      {"/", ClosedPort(), "SendHttpsRequest: [ErrorCode 7]Не удалось подключиться к серверу (", ""},
+      {"/oversized", server.port(), "SendHttpsRequest: [ErrorCode 63]Ответ сервера слишком велик (",
+       tooLarge},
       {"/endless", server.port(), "SendHttpsRequest: [ErrorCode 63]", tooLarge},
-      {"/trickle", server.port(), "SendHttpsRequest: [ErrorCode 28]",
+      {"/trickle", server.port(), "SendHttpsRequest: [ErrorCode 28]Истекло время ожидания (",
        "; the request took longer than 2 s)", 2},
   };
   for (const auto& c : cases) {
@@ -382,25 +392,29 @@ TEST_F(HttpsConnectionTest, RefusedNamesAndPortsAreNotSent) {
   const struct {
     std::string host;
     std::uint32_t code;
-  } unusable[] = {{"", 3}, {"nonexistent.invalid", 6}};
+    std::string text;
+  } unusable[] = {{"", 3, "Неверный адрес сервера"},
+                  {"nonexistent.invalid", 6, "Не удалось найти сервер по имени"}};
   for (const auto& c : unusable) {
     const std::string message =
         ThrownMessage([&] { HttpsGet(connection_, "Custom ORX", "", c.host, "/", 443); });
-    EXPECT_EQ(message.rfind("ConnectToHttpsServer: [ErrorCode " + std::to_string(c.code) + "]", 0),
+    EXPECT_EQ(message.rfind("ConnectToHttpsServer: [ErrorCode " + std::to_string(c.code) + "]" +
+                                c.text,
+                            0),
               0u)
         << message;
     EXPECT_EQ(connection_.LastError(), c.code);
   }
 }
 
-TEST(ErrorCodeText, LibcurlFirstThenCLibraryElseEmpty) {
+TEST(ErrorCodeText, OwnWordingThenLibcurlThenCLibraryElseEmpty) {
   struct Case {
     std::uint32_t code;
     std::string expected;
   } cases[] = {
       {0, ""},
-      {2, "Failed initialization"},  // libcurl's, not ENOENT's
-      {6, "Couldn't resolve host name"},
+      {2, "Не удалось начать запрос"},  // libcurl's, not ENOENT's
+      {9, "Access denied to remote resource"},  // libcurl's, no wording of ours
       {50, "No CSI structure available"},  // retired in libcurl: C library's ENOCSI
       {111, "Connection refused"},         // beyond libcurl's codes
       {12002, ""},

@@ -104,20 +104,19 @@ std::optional<std::int64_t> ParseWholeNumber(const std::optional<std::string>& t
 std::string ReplyForRecord(std::string_view reply) {
   constexpr std::size_t kRecordedBytes = 64 * 1024;
   if (reply.size() <= kRecordedBytes) return std::string(reply);
-  std::size_t cut = kRecordedBytes;
-  while (cut > 0 && (static_cast<unsigned char>(reply[cut]) & 0xC0) == 0x80) --cut;
+  const std::size_t cut = Utf8Boundary(reply, kRecordedBytes);
   return std::string(reply.substr(0, cut)) + "… (" + std::to_string(reply.size()) +
          " bytes in all)";
 }
 
-std::string GetAuthFailedMessage(std::string& reply) {
-  const XmlDocument document = ParseReply(reply);
-  const XmlNode root = document.Root();
-  if (!root) throw Error("No document element");
-  if (root.NodeName() != "dataPacket") return {};
-  if (root.Attribute("name") != "authfailed") return {};
-  ReleaseReply(reply);
-  const XmlNode message = root.FindNode("message");
+bool IsAuthFailure(const XmlDocument& reply) {
+  const XmlNode root = reply.Root();
+  return root.NodeName() == "dataPacket" && root.Attribute("name") == "authfailed";
+}
+
+std::string GetAuthFailedMessage(const XmlDocument& reply) {
+  if (!IsAuthFailure(reply)) return {};
+  const XmlNode message = reply.Root().FindNode("message");
   if (!message) return " ";
   std::optional<std::string> text = message.NodeValue();
   if (!text || text->empty()) return " ";

@@ -31,27 +31,30 @@ std::vector<XmlNode> ChildrenNamed(const XmlNode& parent, std::string_view name)
 // A whole number as the server writes it: decimal digits with an optional
 // sign, blanks (and other white space) around allowed. nullopt for anything
 // else, an absent value and a value outside 64 bits included.
-std::optional<std::int64_t> ParseWholeNumber(const std::optional<std::string>& text);
+[[nodiscard]] std::optional<std::int64_t> ParseWholeNumber(const std::optional<std::string>& text);
 
 // A reply as it goes into an event record: whole up to 64 KiB; a longer one
 // is cut there (at a character boundary) and ends with "… (N bytes in all)",
 // so that a huge reply does not become a huge record.
 std::string ReplyForRecord(std::string_view reply);
 
-// Empty when the reply is not an authentication failure (a "dataPacket" root
-// whose "name" is exactly "authfailed"). Otherwise the server's "message"
-// text, or " " when it gave none. Throws Error with the document layer's
-// message when the reply is not XML or its "message" holds anything but one
-// piece of text. Once the reply is known to be an authentication failure it
-// is released (left empty), so that a reply near the size limit and its
-// message are never held side by side: take its record first.
-std::string GetAuthFailedMessage(std::string& reply);
+// Whether a read reply is an authentication failure: a "dataPacket" root
+// whose "name" is exactly "authfailed".
+bool IsAuthFailure(const XmlDocument& reply);
+
+// Empty when the read reply is not an authentication failure. Otherwise the
+// server's "message" text, or " " when it gave none. Throws Error when its
+// "message" holds anything but one piece of text. It reads only the tree, so
+// a caller that learnt the reply is a refusal (IsAuthFailure) can release
+// the reply's text first, and a reply near the size limit and its message
+// are never held side by side.
+std::string GetAuthFailedMessage(const XmlDocument& reply);
 
 // Reports the verdict on the posted certificates as log-pane lines and event
 // records, and lets pending window events through twice. Never throws.
 // True when the server accepted the certificates (status 0 or 1); false for a
 // rejected verdict and for a reply that cannot be read. The reply is released
 // once read.
-bool ReportSaveReply(JobContext& context, std::string reply);
+[[nodiscard]] bool ReportSaveReply(JobContext& context, std::string reply);
 
 }  // namespace orx

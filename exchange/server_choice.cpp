@@ -113,19 +113,17 @@ std::optional<std::string> TryServer(THttpsConnection& connection, const Attempt
   }
   std::string reply = connection.ReadResponseUtf8();
 
-  const std::string recorded = ReplyForRecord(reply);
-  std::string refusal = GetAuthFailedMessage(reply);
-  if (!refusal.empty()) {
+  const XmlDocument document = ParseReply(reply);
+  if (IsAuthFailure(document)) {
+    const std::string recorded = ReplyForRecord(reply);
+    ReleaseReply(reply);
+    std::string refusal = GetAuthFailedMessage(document);
     Record(attempt.events, EventType::AuditFailure, kEventDialogueOutcome,
            {std::string(attempt.caller) + " /version: " + recorded});
     AppendLine(attempt.log, std::move(refusal));
     return std::nullopt;
   }
-
-  const XmlDocument document = ParseReply(reply);
-  const XmlNode root = document.Root();
-  if (!root) throw Error("No document element");
-  if (!root.FindNode("certificate")) return std::nullopt;
+  if (!document.Root().FindNode("certificate")) return std::nullopt;
   return path;
 }
 

@@ -11,6 +11,7 @@
 #include "exchange/replies.h"
 #include "exchange/server_choice.h"
 #include "package/address.h"
+#include "package/job_failure.h"
 #include "package/key_file.h"
 #include "package/schema_validation.h"
 #include "package/source_document.h"
@@ -83,9 +84,10 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
     return JobOutcome::Failed;
   }
 
-  const std::string recorded = ReplyForRecord(helloReply);
-  std::string refusal = GetAuthFailedMessage(helloReply);
-  if (!refusal.empty()) {
+  if (const XmlDocument hello = ParseReply(helloReply); IsAuthFailure(hello)) {
+    const std::string recorded = ReplyForRecord(helloReply);
+    ReleaseReply(helloReply);  // the tree holds the message
+    std::string refusal = GetAuthFailedMessage(hello);
     Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
            {"ошибочный ответ на hello: " + recorded});
     context.log.Append(std::move(refusal));
@@ -154,10 +156,7 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
 
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {
-    Record(context, EventType::Error, kCategoryExchange, kEventOperationFailed,
-           {std::string(kCaller), FailureText(failure)});
-    context.log.Append("ошибка: " + FailureText(failure));
-    return JobOutcome::Failed;
+    return ReportJobFailure(context, kCategoryExchange, kCaller, FailureText(failure));
   }
 }
 

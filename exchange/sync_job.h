@@ -7,7 +7,7 @@
 
 namespace orx {
 
-JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
+[[nodiscard]] JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
                        std::string_view keyFilePath);
 
 }  // namespace orx

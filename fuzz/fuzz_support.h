@@ -42,7 +42,8 @@ struct FuzzJob {
   KeyParameters params = KeyParameters::Initial(clock);
   LogPane log;
   MemoryEventSink events;
-  JobContext context{params, log, events, clock, true, nullptr};
+  JobContext context{
+      .params = params, .log = log, .events = events, .clock = clock, .batchMode = true};
 };
 
 }  // namespace orx::fuzz

@@ -25,8 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)offline;
   const std::string reply(reinterpret_cast<const char*>(data), size);
   try {
-    std::string given = reply;
-    (void)orx::GetAuthFailedMessage(given);
+    (void)orx::GetAuthFailedMessage(orx::ParseReply(reply));
   } catch (const orx::Error&) {
   }
 
@@ -34,7 +33,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   orx::KeyParameters params = orx::KeyParameters::Initial(clock);
   orx::LogPane log;
   orx::MemoryEventSink events;
-  orx::JobContext context{params, log, events, clock, true};
+  orx::JobContext context{
+      .params = params, .log = log, .events = events, .clock = clock, .batchMode = true};
   (void)orx::ReportSaveReply(context, reply);
   if (events.records().empty()) __builtin_trap();
 

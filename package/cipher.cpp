@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "support/c_handle.h"
 #include "support/error.h"
 
 namespace orx {
@@ -14,11 +15,6 @@ namespace {
 
 constexpr std::size_t kKeySize = 32;
 constexpr std::size_t kPieceSize = 8192;
-
-struct CipherCtxDeleter {
-  // EVP_CIPHER_CTX_free also wipes the key schedule and the register.
-  void operator()(EVP_CIPHER_CTX* ctx) const noexcept { EVP_CIPHER_CTX_free(ctx); }
-};
 
 [[noreturn]] void ThrowOpenSslError(const char* operation) {
   const unsigned long code = ERR_get_error();
@@ -38,7 +34,8 @@ void Transform(unsigned char* data, std::size_t length, std::string_view keyText
   if (keyText.size() < kKeySize) {
     throw Error("The office key is shorter than " + std::to_string(kKeySize) + " characters");
   }
-  std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter> ctx(EVP_CIPHER_CTX_new());
+  // EVP_CIPHER_CTX_free also wipes the key schedule and the register.
+  CHandle<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free> ctx(EVP_CIPHER_CTX_new());
   if (!ctx) ThrowOpenSslError("EVP_CIPHER_CTX_new");
   if (EVP_CipherInit_ex(ctx.get(), EVP_aes_256_cfb8(), nullptr,
                         reinterpret_cast<const unsigned char*>(keyText.data()), iv,

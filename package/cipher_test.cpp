@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/c_handle.h"
 #include "support/error.h"
 #include "testing/test_support.h"
 
@@ -44,13 +45,9 @@ std::string Sample(std::size_t length) {
   return bytes;
 }
 
-struct CtxFree {
-  void operator()(EVP_CIPHER_CTX* c) const { EVP_CIPHER_CTX_free(c); }
-};
-
 std::string EvpOneShot(const EVP_CIPHER* cipher, std::string_view key, std::string_view iv,
                        std::string_view input, bool encrypt) {
-  std::unique_ptr<EVP_CIPHER_CTX, CtxFree> ctx(EVP_CIPHER_CTX_new());
+  CHandle<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free> ctx(EVP_CIPHER_CTX_new());
   EXPECT_EQ(EVP_CipherInit_ex(ctx.get(), cipher, nullptr,
                               reinterpret_cast<const unsigned char*>(key.data()),
                               iv.empty() ? nullptr : reinterpret_cast<const unsigned char*>(iv.data()),

@@ -8,16 +8,13 @@
 #include <memory>
 #include <new>
 
+#include "support/c_handle.h"
 #include "support/error.h"
 
 namespace orx {
 namespace {
 
 constexpr int kDeflateLevel = 6;
-
-struct ZipDiscard {
-  void operator()(zip_t* archive) const noexcept { zip_discard(archive); }
-};
 
 [[noreturn]] void ThrowZipError(int code) {
   zip_error_t error;
@@ -33,12 +30,6 @@ struct ZipDiscard {
 
 namespace {
 
-struct CompressorDeleter {
-  void operator()(libdeflate_compressor* compressor) const noexcept {
-    libdeflate_free_compressor(compressor);
-  }
-};
-
 struct DeflatedData {
   std::unique_ptr<char[]> bytes;
   std::size_t size = 0;  // 0: longer than the bound, which cannot happen
@@ -48,7 +39,7 @@ struct DeflatedData {
 // has room for the worst case, so its pages are touched only as far as the
 // output goes.
 DeflatedData Deflate(std::string_view content) {
-  const std::unique_ptr<libdeflate_compressor, CompressorDeleter> compressor(
+  const CHandle<libdeflate_compressor, libdeflate_free_compressor> compressor(
       libdeflate_alloc_compressor(kDeflateLevel));
   if (!compressor) throw std::bad_alloc();
   const std::size_t bound = libdeflate_deflate_compress_bound(compressor.get(), content.size());
@@ -128,7 +119,7 @@ class EntryData {
 void WriteArchive(const std::string& archivePath, const std::string& entryName, EntryData& data,
                   zip_int32_t method, const LocalDateTime& modified) {
   int code = 0;
-  std::unique_ptr<zip_t, ZipDiscard> archive(
+  CHandle<zip_t, zip_discard> archive(
       zip_open(archivePath.c_str(), ZIP_CREATE | ZIP_TRUNCATE, &code));
   if (!archive) ThrowZipError(code);
 

@@ -15,6 +15,7 @@
 
 #include "package/cipher.h"
 #include "package/key_parameters.h"
+#include "support/c_handle.h"
 #include "support/error.h"
 #include "support/files.h"
 #include "support/unique_fd.h"
@@ -31,9 +32,6 @@ constexpr std::string_view kNotThisKey =
     "Пакет не расшифровывается этим ключевым файлом: возможно, пакет другого отделения "
     "или сделан с другим ключом";
 
-struct ZipSourceFree {
-  void operator()(zip_source_t* source) const noexcept { zip_source_free(source); }
-};
 struct ZipErrorText {
   zip_error_t error{};
   ZipErrorText() { zip_error_init(&error); }
@@ -88,8 +86,9 @@ class CertificateCounter {
   std::uint64_t Finish() {
     if (ctxt_->wellFormed) xmlParseChunk(ctxt_.get(), nullptr, 0, 1);
     if (!ctxt_->wellFormed || ctxt_->disableSAX || depth_ != 0 || !rootSeen_) {
-      std::string reason = first_.set() ? first_.message() : "Document is empty";
-      throw Error(reason + "\r\nLine: " + std::to_string(first_.set() ? first_.line() : 1));
+      // The entry is not kept whole, so the message quotes none of it.
+      if (!first_.set()) throw XmlParseError({}, "Document is empty", 1);
+      throw XmlParseError({}, first_.message(), first_.line());
     }
     return count_;
   }
@@ -271,7 +270,7 @@ PackageFile::PackageFile(const std::string& path, std::string_view officeKey,
   // central directory, so that a changed byte anywhere in the headers is
   // noticed.
   ZipErrorText error;
-  std::unique_ptr<zip_source_t, ZipSourceFree> zipSource(
+  CHandle<zip_source_t, zip_source_free> zipSource(
       zip_source_function_create(&Source::Callback, source_.get(), &error.error));
   if (!zipSource) throw Error(error.text());
   archive_.reset(zip_open_from_source(zipSource.get(), ZIP_RDONLY | ZIP_CHECKCONS, &error.error));

@@ -23,7 +23,7 @@ struct PackageName {
   std::string locale;
   std::string date;  // YYYY.MM.DD
 };
-std::optional<PackageName> ParsePackageFileName(std::string_view fileName);
+[[nodiscard]] std::optional<PackageName> ParsePackageFileName(std::string_view fileName);
 
 // Receives each fact as it is established: "entry", "size", "method",
 // "crc", "certificates".
@@ -88,7 +88,8 @@ class PackageFile {
 // Reads the entry once, checking its CRC-32 ("crc") and that it is XML, and
 // counts the certificates: the root's child elements less the converter's
 // own "arm" ("certificates"). Throws as ReadEntry does, or the XML layer's
-// message ("<reason>\r\nLine: <n>") for content that does not parse.
+// message (XmlParseError, without the source line) for content that does
+// not parse.
 void InspectEntry(const PackageFile& package, const PackageFactSink& fact);
 
 }  // namespace orx

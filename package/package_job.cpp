@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "package/cipher.h"
+#include "package/job_failure.h"
 #include "package/key_file.h"
 #include "package/package_archive.h"
 #include "package/schema_validation.h"
@@ -23,6 +24,9 @@ namespace orx {
 namespace {
 
 constexpr std::string_view kEntryName = "sync.xml";
+// The name is fixed by kind, office, locale and date, so a second job of
+// the day replaces the first one's file: the operator is told.
+constexpr std::string_view kReplacedPackage = "Заменён прежний файл пакета с тем же именем: ";
 
 // The source document packed as the one entry of a ZIP archive and
 // enciphered with the office key (the fixed key text when it is empty). The
@@ -161,16 +165,16 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     // Written beside the target and renamed over it: a failure leaves an
     // earlier package file of the same name as it was and no partial file.
     const std::string target = PackageFileName(context.params, folder);
+    std::error_code unknown;
+    const bool replacing = std::filesystem::exists(target, unknown);
     WriteFileAtomically(package, target);
     std::error_code noCurrentFolder;
     const std::filesystem::path absolute = std::filesystem::absolute(target, noCurrentFolder);
     context.packagePath = noCurrentFolder ? target : absolute.lexically_normal().string();
+    if (replacing) context.log.Append(std::string(kReplacedPackage) + context.packagePath);
     return JobOutcome::Succeeded;
   } catch (const std::exception& e) {
-    LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryJob,
-             kEventOperationFailed, {"TFormMain.XmlToCod", FailureText(e)});
-    context.log.Append("ошибка: " + FailureText(e));
-    return JobOutcome::Failed;
+    return ReportJobFailure(context, kCategoryJob, "TFormMain.XmlToCod", FailureText(e));
   }
 }
 

@@ -7,7 +7,7 @@
 
 namespace orx {
 
-JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
+[[nodiscard]] JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
                     std::string_view outputFolder, std::string_view keyFilePath);
 
 }  // namespace orx

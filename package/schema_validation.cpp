@@ -17,20 +17,23 @@
 #include <optional>
 #include <string>
 
-#include "package/source_document.h"
+#include "support/c_handle.h"
+#include "package/cert_namespace.h"
 #include "support/error.h"
 #include "support/files.h"
 #include "support/kelma_win.h"
 #include "support/unique_fd.h"
 #include "support/xml_document.h"
+#include "support/xml_reason_wording.h"
 
 namespace orx {
 namespace {
 
 constexpr std::string_view kInvalidDocument = "xml не прошел проверку";
 
-// A libxml2 message as one line of text.
-std::string OneLine(std::string text) {
+// A libxml2 message as the operator reads it, on one line.
+std::string OneLine(std::string_view message) {
+  std::string text = XmlReasonWording(message);
   if (text.empty()) text = "Unknown error";
   for (char& c : text) {
     if (c == '\r' || c == '\n') c = ' ';
@@ -109,16 +112,6 @@ std::optional<std::string> Reason(const XmlFirstError& error) {
   return text;
 }
 
-struct SchemaParserFree {
-  void operator()(xmlSchemaParserCtxtPtr p) const noexcept { xmlSchemaFreeParserCtxt(p); }
-};
-struct SchemaFree {
-  void operator()(xmlSchemaPtr p) const noexcept { xmlSchemaFree(p); }
-};
-struct ValidCtxtFree {
-  void operator()(xmlSchemaValidCtxtPtr p) const noexcept { xmlSchemaFreeValidCtxt(p); }
-};
-
 }  // namespace
 
 // A compiled schema and the document it was compiled from (the schema refers
@@ -132,7 +125,7 @@ class SchemaChecker::Compiled {
       // A schema may include or import files beside it; documents never may.
       XmlLocalLoadScope localFiles;
       const XmlErrorScope handler(&error, &XmlFirstError::Collect);
-      std::unique_ptr<xmlSchemaParserCtxt, SchemaParserFree> parser(
+      CHandle<xmlSchemaParserCtxt, xmlSchemaFreeParserCtxt> parser(
           xmlSchemaNewDocParserCtxt(document_.get()));
       if (!parser) throw std::bad_alloc();
       xmlSchemaSetParserStructuredErrors(parser.get(), &XmlFirstError::Collect, &error);
@@ -156,7 +149,7 @@ class SchemaChecker::Compiled {
 
  private:
   XmlDocument document_;
-  std::unique_ptr<xmlSchema, SchemaFree> schema_;
+  CHandle<xmlSchema, xmlSchemaFree> schema_;
 };
 
 namespace {
@@ -201,7 +194,7 @@ struct ReaderInput {
 std::uint64_t Validate(xmlSchemaPtr schema, xmlParserInputBufferPtr input,
                        const SourceLineMap* lines, const SchemaProblemSink& report) {
   if (input == nullptr) throw std::bad_alloc();
-  std::unique_ptr<xmlSchemaValidCtxt, ValidCtxtFree> validator(xmlSchemaNewValidCtxt(schema));
+  CHandle<xmlSchemaValidCtxt, xmlSchemaFreeValidCtxt> validator(xmlSchemaNewValidCtxt(schema));
   if (!validator) {
     xmlFreeParserInputBuffer(input);
     throw std::bad_alloc();

@@ -62,7 +62,7 @@ class SchemaChecker {
   // being written, or nothing when it is valid. Reads no further after the
   // first problem (the writer then no longer waits). Its line is the
   // document's own until NameOperatorsLine names it.
-  std::optional<SchemaProblem> FirstProblem(TextRelay& relay) const;
+  [[nodiscard]] std::optional<SchemaProblem> FirstProblem(TextRelay& relay) const;
 
  private:
   class Compiled;
@@ -79,7 +79,7 @@ class SchemaChecker {
 // event record ("ОРХ РФ", "xml не прошел проверку", that line).
 //
 // Schema failures throw as SchemaChecker does.
-bool ValidateXmlBySchema(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
+[[nodiscard]] bool ValidateXmlBySchema(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
                          const SourceLineMap* lines = nullptr);
 
 // The log-pane line and the event record ValidateXmlBySchema writes for a

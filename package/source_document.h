@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "package/cert_namespace.h"
 #include "package/job_context.h"
 #include "support/mapped_file.h"
 #include "package/source_lines.h"
@@ -13,8 +14,6 @@
 #include "support/job_folder.h"
 
 namespace orx {
-
-inline constexpr std::string_view CertNamespaceUri = "urn:orx-rf:certificates";
 
 // Parses the certificate XML at xmlPath (environment references already
 // expanded), makes an element "arm" with lastKnownChange="0" the root's first

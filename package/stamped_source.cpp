@@ -15,8 +15,9 @@
 #include <exception>
 #include <memory>
 
+#include "support/c_handle.h"
 #include "package/line_end_streams.h"
-#include "package/source_document.h"
+#include "package/cert_namespace.h"
 #include "package/source_lines.h"
 #include "support/error.h"
 #include "support/files.h"
@@ -36,21 +37,12 @@ int AppendToString(void* text, const char* data, int length) noexcept {
   }
 }
 
-struct SaveCloser {
-  void operator()(xmlSaveCtxtPtr save) const noexcept { xmlSaveClose(save); }
-};
-using SavePtr = std::unique_ptr<xmlSaveCtxt, SaveCloser>;
+using SavePtr = CHandle<xmlSaveCtxt, xmlSaveClose>;
 
-struct ParserFree {
-  void operator()(xmlParserCtxtPtr ctxt) const noexcept {
-    if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
-    xmlFreeParserCtxt(ctxt);
-  }
-};
-
-struct NodeFree {
-  void operator()(xmlNodePtr node) const noexcept { xmlFreeNode(node); }
-};
+void FreeParserAndDocument(xmlParserCtxtPtr ctxt) {
+  if (ctxt->myDoc != nullptr) xmlFreeDoc(ctxt->myDoc);
+  xmlFreeParserCtxt(ctxt);
+}
 
 // Declared first on the root, the default namespace is written right after
 // the root's name, before any other declaration or attribute.
@@ -74,7 +66,7 @@ class Stamper {
 
   void Run(std::string_view bytes) {
     NormalisedInput input(bytes);
-    std::unique_ptr<xmlParserCtxt, ParserFree> ctxt(xmlCreateIOParserCtxt(
+    CHandle<xmlParserCtxt, FreeParserAndDocument> ctxt(xmlCreateIOParserCtxt(
         nullptr, nullptr, &NormalisedInput::Read, &NormalisedInput::Close, &input,
         XML_CHAR_ENCODING_NONE));
     if (!ctxt) throw std::bad_alloc();
@@ -201,7 +193,7 @@ class Stamper {
   // The root's start tag and the "arm" element, serialised from a childless
   // copy of the root; its end tag is kept for the end of the document.
   std::string StampedStartTag() {
-    std::unique_ptr<xmlNode, NodeFree> copy(xmlDocCopyNode(root_, root_->doc, 2));
+    CHandle<xmlNode, xmlFreeNode> copy(xmlDocCopyNode(root_, root_->doc, 2));
     if (!copy) throw std::bad_alloc();
     XmlNode stamped(copy.get());
     stamped.AddChild("arm", 0).SetAttribute("lastKnownChange", std::int64_t{0});

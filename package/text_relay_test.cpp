@@ -7,6 +7,8 @@
 #include <string>
 #include <thread>
 
+#include "support/c_handle.h"
+
 namespace orx {
 namespace {
 
@@ -18,10 +20,6 @@ struct RelayCase {
   std::size_t readerStopsAfter;  // bytes; SIZE_MAX: reads to the end
   long lastRead;                 // what the last Read returned
   bool throughFile;              // the writer writes a file the reader follows
-};
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
 TEST(TextRelayTest, ReaderGetsTheBytesInOrderAndHowTheyEnded) {
@@ -39,7 +37,7 @@ TEST(TextRelayTest, ReaderGetsTheBytesInOrderAndHowTheyEnded) {
   for (const RelayCase& c : cases) {
     SCOPED_TRACE(c.what);
     TextRelay relay(4096);  // far less than the text: a copying writer has to wait
-    const std::unique_ptr<std::FILE, FileCloser> file(std::tmpfile());
+    const CHandle<std::FILE, [](std::FILE* f) { std::fclose(f); }> file(std::tmpfile());
     ASSERT_TRUE(file);
     if (c.throughFile) relay.FollowFile(fileno(file.get()));
     std::thread writer([&] {

@@ -86,10 +86,6 @@ Scan Advance(TSearchRecW& rec) {
 
 }  // namespace
 
-void DirCloser::operator()(DIR* d) const noexcept {
-  if (d) ::closedir(d);
-}
-
 bool MatchesMask(std::string_view name, std::string_view pattern) {
   const std::u32string text = FoldedCodePoints(name);
   const std::u32string mask = FoldedCodePoints(pattern);

@@ -312,7 +312,7 @@ constexpr std::string_view kWriterSuffix = ".tmp";
 // removed while its lock is held, so no writer can be using it, and only
 // one of the user's own, never anything through a link.
 void SweepAbandonedTemporaries(const std::string& folder) noexcept {
-  const std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.empty() ? "." : folder.c_str()));
+  const CHandle<DIR, closedir> dir(::opendir(folder.empty() ? "." : folder.c_str()));
   if (!dir) return;
   const uid_t uid = ::geteuid();
   while (const dirent* entry = ::readdir(dir.get())) {
@@ -386,7 +386,7 @@ void AtomicFileWriter::Commit() {
   committed_ = true;
   // The bytes are on the disk already (fsync), so closing has nothing left
   // to report.
-  output_.Close();
+  static_cast<void>(output_.Close());
 
   // Make the rename itself durable; the new contents are already in place.
   const UniqueFd dir(

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "support/c_handle.h"
 #include "support/error.h"
 #include "support/unique_fd.h"
 
@@ -48,10 +49,6 @@ std::string PrivateTempDir();
 // PrivateTempDir(), or empty where it throws. Never throws.
 std::string GetTempDir();
 
-struct DirCloser {
-  void operator()(DIR* d) const noexcept;
-};
-
 struct TSearchRecW {
   std::int32_t DosTime = 0;
   std::int32_t Size = 0;
@@ -59,7 +56,7 @@ struct TSearchRecW {
   std::string Name;
   // Private to the search.
   std::uint32_t SkipAttributes = 0;
-  std::unique_ptr<DIR, DirCloser> SearchHandle;
+  CHandle<DIR, closedir> SearchHandle;
   std::string Folder;
   std::string Pattern;
 };
@@ -77,8 +74,8 @@ inline constexpr int kSearchNoMoreFiles = 18;
 // attr; it leaves no search open unless it returns 0. FindNextW gives 18 when
 // the entries run out and leaves the search open for FindCloseW, which may be
 // called any number of times.
-int FindFirstW(std::string_view mask, std::uint32_t attr, TSearchRecW& rec);
-int FindNextW(TSearchRecW& rec);
+[[nodiscard]] int FindFirstW(std::string_view mask, std::uint32_t attr, TSearchRecW& rec);
+[[nodiscard]] int FindNextW(TSearchRecW& rec);
 void FindCloseW(TSearchRecW& rec);
 // Case-insensitive wildcard match of one name against one pattern.
 bool MatchesMask(std::string_view name, std::string_view pattern);
@@ -117,7 +114,7 @@ class TempFile {
   // leaves no window in which another file could take the name's place.
   int fd() const { return file_.get(); }
   // Closes the descriptor; false when close() reports a delayed write error.
-  bool Close() noexcept { return file_.Close(); }
+  [[nodiscard]] bool Close() noexcept { return file_.Close(); }
   // Removes the file now (idempotent).
   void Remove() noexcept;
   // The file is kept; the caller owns it.

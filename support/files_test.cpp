@@ -174,7 +174,7 @@ TEST(WholeFiles, TextEndsAtItsFirstZeroAndAStreamAtItsLimit) {
   EXPECT_EQ(TextFileToString("/dev/zero", 2, "big"), "");
   testing::Pipe pipe;
   ASSERT_TRUE(WriteAll(pipe.end[1].get(), std::string(4096, 'x')));
-  pipe.end[1].Close();
+  ASSERT_TRUE(pipe.end[1].Close());
   EXPECT_EQ(MessageOf([&] {
               TextFileToString("/proc/self/fd/" + std::to_string(pipe.end[0].get()), 1000, "big");
             }),

@@ -8,7 +8,7 @@ class FolderPicker {
  public:
   virtual ~FolderPicker() = default;
   // True when the user chose a folder; false when cancelled or not shown.
-  virtual bool Execute() = 0;
+  [[nodiscard]] virtual bool Execute() = 0;
   // The folder chosen by the last Execute (UTF-8), empty otherwise.
   virtual std::string Directory() const = 0;
 };

@@ -33,7 +33,7 @@ void RemoveIfAbandoned(const std::string& path) noexcept {
 
 void SweepAbandoned(const std::string& parent) noexcept {
   try {
-    const std::unique_ptr<DIR, DirCloser> dir(::opendir(parent.c_str()));
+    const CHandle<DIR, closedir> dir(::opendir(parent.c_str()));
     if (!dir) return;
     std::vector<std::string> abandoned;
     while (const dirent* entry = ::readdir(dir.get())) {

@@ -1,8 +1,9 @@
 #include "support/log_pane.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <utility>
+
+#include "support/text.h"
 
 namespace orx {
 
@@ -30,33 +31,6 @@ void LogPane::Append(std::string message) {
 void LogPane::ProcessPendingEvents() {
   if (view_) view_->ProcessPendingEvents();
 }
-
-namespace {
-
-// The length of the well-formed UTF-8 sequence at the start of text, 0 when
-// it is not one.
-std::size_t Utf8SequenceLength(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  std::size_t length = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  else return 0;
-  if (lead == 0xE0) low = 0xA0;
-  if (lead == 0xED) high = 0x9F;
-  if (lead == 0xF0) low = 0x90;
-  if (lead == 0xF4) high = 0x8F;
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
-}
-
-}  // namespace
 
 std::string EscapeForTerminal(std::string_view line) {
   std::string shown;
@@ -87,17 +61,12 @@ std::string EscapeForTerminal(std::string_view line) {
 }
 
 void StderrLogPaneView::OnLineAppended(const std::string& raw) {
-  // A slice at a time, so that a huge line is never copied whole. A cut
-  // before continuation bytes moves back to their lead byte, so no character
-  // is split and each slice escapes as the whole line would.
+  // A slice at a time, so that a huge line is never copied whole. No slice
+  // ends inside a character, so each escapes as the whole line would.
   constexpr std::size_t kSlice = 64 * 1024;
-  const auto continues = [](char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; };
   std::string_view rest = raw;
   while (!rest.empty()) {
-    std::size_t cut = std::min(rest.size(), kSlice);
-    std::size_t lead = cut;
-    while (lead < rest.size() && lead + 3 > cut && continues(rest[lead])) --lead;
-    if (lead < rest.size() && !continues(rest[lead])) cut = lead;
+    const std::size_t cut = Utf8Boundary(rest, kSlice);
     const std::string shown = EscapeForTerminal(rest.substr(0, cut));
     std::fwrite(shown.data(), 1, shown.size(), stderr);
     rest.remove_prefix(cut);

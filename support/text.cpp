@@ -7,43 +7,21 @@ namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
 
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
 // Decodes one code point at text[i]; advances i. Returns nullopt on a
 // malformed sequence (i then advances past the first byte only).
 std::optional<char32_t> DecodeOne(std::string_view text, std::size_t& i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) {
-    ++i;
-    return lead;
-  }
-  int length = 0;
-  char32_t code = 0;
-  char32_t minimum = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, code = lead & 0x1F, minimum = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, code = lead & 0x0F, minimum = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, code = lead & 0x07, minimum = 0x10000;
-  } else {
+  const std::size_t length = Utf8SequenceLength(text.substr(i));
+  if (length == 0) {
     ++i;
     return std::nullopt;
   }
-  if (i + length > text.size()) {
-    ++i;
-    return std::nullopt;
-  }
-  for (int k = 1; k < length; ++k) {
-    const unsigned char next = byte(i + k);
-    if ((next & 0xC0) != 0x80) {
-      ++i;
-      return std::nullopt;
-    }
-    code = (code << 6) | (next & 0x3F);
-  }
-  if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-    ++i;
-    return std::nullopt;
+  const auto lead = static_cast<unsigned char>(text[i]);
+  // The lead byte keeps 7, 5, 4 or 3 bits of the code point.
+  char32_t code = length == 1 ? lead : lead & (0xFFu >> (length + 1));
+  for (std::size_t k = 1; k < length; ++k) {
+    code = (code << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
   }
   i += length;
   return code;
@@ -60,6 +38,37 @@ void AppendUtf16(std::u16string& out, char32_t code) {
 }
 
 }  // namespace
+
+std::size_t Utf8SequenceLength(std::string_view text) {
+  if (text.empty()) return 0;
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return 1;
+  std::size_t length = 0;
+  // The second byte's range shuts out overlong forms, surrogates and code
+  // points above U+10FFFF.
+  unsigned char low = 0x80, high = 0xBF;
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+  else if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+  else if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+  else return 0;
+  if (lead == 0xE0) low = 0xA0;
+  if (lead == 0xED) high = 0x9F;
+  if (lead == 0xF0) low = 0x90;
+  if (lead == 0xF4) high = 0x8F;
+  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
+  for (std::size_t i = 2; i < length; ++i) {
+    if (!IsContinuation(text[i])) return 0;
+  }
+  return length;
+}
+
+std::size_t Utf8Boundary(std::string_view text, std::size_t at) {
+  if (at >= text.size()) return text.size();
+  std::size_t lead = at;
+  while (lead > 0 && at - lead < 3 && IsContinuation(text[lead])) --lead;
+  return IsContinuation(text[lead]) ? at : lead;
+}
 
 std::string_view TrimWhiteSpace(std::string_view text) {
   constexpr std::string_view kSpace = " \t\r\n";

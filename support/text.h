@@ -2,12 +2,23 @@
 // Conversions between the two text forms: UTF-8 (narrow, used inside the
 // program) and UTF-16 code units (wide, where a wide form is part of an
 // operation's contract).
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 
 namespace orx {
+
+// The length (1 to 4) of the well-formed UTF-8 sequence that text starts
+// with; 0 when it starts with none (empty text, a stray or missing
+// continuation byte, an overlong form, a surrogate or a code point above
+// U+10FFFF). Every reader of UTF-8 in the program goes by this.
+std::size_t Utf8SequenceLength(std::string_view text);
+// at, moved back to the lead byte of the sequence it falls inside (over at
+// most three continuation bytes), so that text.substr(0, result) does not
+// end partway through a character. At or past the end: text.size().
+std::size_t Utf8Boundary(std::string_view text, std::size_t at);
 
 // Appends one code point (at most U+10FFFF) as UTF-8.
 void AppendUtf8(std::string& out, char32_t code);
@@ -18,13 +29,13 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 // Strict decoding: nullopt when the bytes are not well-formed UTF-8
 // (overlong forms, surrogates and code points above U+10FFFF included).
-std::optional<std::u16string> DecodeUtf8Strict(std::string_view utf8);
+[[nodiscard]] std::optional<std::u16string> DecodeUtf8Strict(std::string_view utf8);
 // Whether DecodeUtf8Strict would succeed, without making the decoded copy.
 bool IsWellFormedUtf8(std::string_view utf8);
 
 // The one reading of a whole number: decimal digits with an optional sign
 // and nothing else. nullopt otherwise, for a value outside 64 bits too.
-std::optional<std::int64_t> ParseDecimal(std::string_view text);
+[[nodiscard]] std::optional<std::int64_t> ParseDecimal(std::string_view text);
 // text without the blanks, tabs, CRs and LFs at either end.
 std::string_view TrimWhiteSpace(std::string_view text);
 

@@ -9,13 +9,13 @@ namespace orx {
 class UniqueFd {
  public:
   explicit UniqueFd(int fd = -1) noexcept : fd_(fd) {}
-  ~UniqueFd() { Close(); }
+  ~UniqueFd() { (void)Close(); }  // a failure here has no one to tell
   UniqueFd(const UniqueFd&) = delete;
   UniqueFd& operator=(const UniqueFd&) = delete;
   UniqueFd(UniqueFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   UniqueFd& operator=(UniqueFd&& other) noexcept {
     if (this != &other) {
-      Close();
+      (void)Close();
       fd_ = other.fd_;
       other.fd_ = -1;
     }
@@ -26,7 +26,7 @@ class UniqueFd {
   bool valid() const noexcept { return fd_ >= 0; }
   // Closes now and tells whether close() succeeded: a delayed write error
   // (NFS, a full disk) shows up only here.
-  bool Close() noexcept {
+  [[nodiscard]] bool Close() noexcept {
     if (fd_ < 0) return true;
     const int result = ::close(fd_);
     fd_ = -1;
@@ -39,6 +39,6 @@ class UniqueFd {
 
 // Writes every byte, retrying short writes and interrupted calls. False on
 // any other failure (errno tells why).
-bool WriteAll(int fd, std::string_view bytes);
+[[nodiscard]] bool WriteAll(int fd, std::string_view bytes);
 
 }  // namespace orx

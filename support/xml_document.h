@@ -15,6 +15,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/c_handle.h"
 #include "support/error.h"
 
 namespace orx {
@@ -127,10 +128,6 @@ class XmlNode {
   xmlNodePtr node_ = nullptr;
 };
 
-struct XmlDocDeleter {
-  void operator()(xmlDocPtr doc) const noexcept;
-};
-
 class XmlDocument {
  public:
   // Parses bytes (encoding from a byte-order mark or the declaration, UTF-8
@@ -161,7 +158,7 @@ class XmlDocument {
 
  private:
   explicit XmlDocument(xmlDocPtr doc) : doc_(doc) {}
-  std::unique_ptr<xmlDoc, XmlDocDeleter> doc_;
+  CHandle<xmlDoc, xmlFreeDoc> doc_;
 };
 
 // Conversions of attribute and element values. Null (nullopt) and text that

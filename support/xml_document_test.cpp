@@ -42,24 +42,24 @@ TEST(XmlDocumentParse, ReportsReasonLineAndSourceText) {
   const std::vector<ParseErrorCase> cases = {
       {"tag mismatch",
        "<?xml version=\"1.0\"?>\n<dataPacket>\n<arm>\n</dataPacket>\n",
-       "Opening and ending tag mismatch: arm line 3 and dataPacket\r\nLine: 4\r\n</dataPacket>"},
+       "Открывающий тег <arm> из строки 3 закрыт тегом </dataPacket>\r\nLine: 4\r\n</dataPacket>"},
       {"CR LF input, CR not part of the line",
        "<a>\r\n<b>\r\n</a>\r\n",
-       "Opening and ending tag mismatch: b line 2 and a\r\nLine: 3\r\n</a>"},
-      {"empty input", "", "Document is empty\r\nLine: 1\r\n"},
+       "Открывающий тег <b> из строки 2 закрыт тегом </a>\r\nLine: 3\r\n</a>"},
+      {"empty input", "", "Документ пуст\r\nLine: 1\r\n"},
       {"long UTF-8 line cut at 40 characters, not bytes",
        "<a>\n<b>" + line45 + "</c>\n</a>",
-       "Opening and ending tag mismatch: b line 2 and c\r\nLine: 2\r\n<b>" +
+       "Открывающий тег <b> из строки 2 закрыт тегом </c>\r\nLine: 2\r\n<b>" +
            line45.substr(0, 37 * 2)},
       {"windows-1251 line shown as UTF-8",
        "<?xml version=\"1.0\" encoding=\"windows-1251\"?>\n<a>\xC8\xEC\xFF</b>",
-       "Opening and ending tag mismatch: a line 2 and b\r\nLine: 2\r\n<a>Имя</b>"},
+       "Открывающий тег <a> из строки 2 закрыт тегом </b>\r\nLine: 2\r\n<a>Имя</b>"},
       {"UTF-16 document",
        Utf16LeWithBom("<a>\n</b>"),
-       "Opening and ending tag mismatch: a line 1 and b\r\nLine: 2\r\n</b>"},
+       "Открывающий тег <a> из строки 1 закрыт тегом </b>\r\nLine: 2\r\n</b>"},
       {"invalid UTF-8 in the shown line",
        "<a>\n<b \xFF",
-       "error parsing attribute name\r\nLine: 2\r\n<b \xEF\xBF\xBD"},
+       "Ошибка в имени атрибута\r\nLine: 2\r\n<b \xEF\xBF\xBD"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(ParseFailure(c.input), c.message) << c.name;
@@ -198,7 +198,7 @@ TEST(XmlDocumentParseText, CutsAtZeroAndCountsEveryLineEnd) {
     FAIL() << "parsed";
   } catch (const Error& e) {
     EXPECT_EQ(std::string(e.what()),
-              "Opening and ending tag mismatch: b line 2 and a\r\nLine: 3\r\n</a>");
+              "Открывающий тег <b> из строки 2 закрыт тегом </a>\r\nLine: 3\r\n</a>");
   }
 }
 

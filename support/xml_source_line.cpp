@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "support/c_handle.h"
 #include "support/text.h"
 
 namespace orx {
@@ -61,26 +62,19 @@ Encoding DetectEncoding(std::string_view bytes) {
   return {declared, 1, 0};
 }
 
-struct IconvCloser {
-  void operator()(iconv_t* cd) const noexcept {
-    iconv_close(*cd);
-    delete cd;
-  }
-};
-
 // Appends the UTF-8 form to out; undecodable units become U+FFFD. False when
 // iconv does not know the encoding.
 bool ConvertToUtf8(std::string_view in, const Encoding& encoding, std::string& out) {
   iconv_t raw = iconv_open("UTF-8", encoding.name.c_str());
   if (raw == reinterpret_cast<iconv_t>(-1)) return false;
-  std::unique_ptr<iconv_t, IconvCloser> cd(new iconv_t(raw));
+  const CHandle<void, iconv_close> cd(raw);
   char* input = const_cast<char*>(in.data());
   std::size_t inputLeft = in.size();
   char buffer[4096];
   while (inputLeft > 0) {
     char* output = buffer;
     std::size_t outputLeft = sizeof buffer;
-    const std::size_t rc = iconv(*cd, &input, &inputLeft, &output, &outputLeft);
+    const std::size_t rc = iconv(cd.get(), &input, &inputLeft, &output, &outputLeft);
     out.append(buffer, static_cast<std::size_t>(output - buffer));
     if (rc != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
     if (errno != EILSEQ) break;  // a sequence cut short at the end

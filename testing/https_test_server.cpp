@@ -325,7 +325,7 @@ HttpsTestServer::HttpsTestServer(Options options)
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error(std::string("cannot start ") + ORX_PYTHON);
   pid_ = pid;
-  portLine.end[1].Close();
+  (void)portLine.end[1].Close();
 
   std::string line;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);

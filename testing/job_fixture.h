@@ -57,7 +57,8 @@ struct TestJobContext {
   LogPane log;
   CountingLogView view;
   MemoryEventSink events;
-  JobContext context{params, log, events, clock, true};
+  JobContext context{
+      .params = params, .log = log, .events = events, .clock = clock, .batchMode = true};
 };
 
 class JobFixture : public ::testing::Test {

@@ -110,8 +110,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("cannot start " + program);
-  out.end[1].Close();
-  err.end[1].Close();
+  (void)out.end[1].Close();  // the child holds its own copies
+  (void)err.end[1].Close();
 
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);

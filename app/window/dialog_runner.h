@@ -10,13 +10,13 @@ class DialogRunner {
   virtual ~DialogRunner() = default;
   // Shows the prepared dialog and returns true when it was accepted; the
   // caller then reads the dialog's selection.
-  virtual bool Run(QFileDialog& dialog) = 0;
+  [[nodiscard]] virtual bool Run(QFileDialog& dialog) = 0;
 };
 
 // The ordinary runner: the dialog runs modally.
 class ModalDialogRunner final : public DialogRunner {
  public:
-  bool Run(QFileDialog& dialog) override;
+  [[nodiscard]] bool Run(QFileDialog& dialog) override;
 };
 
 }  // namespace orx

@@ -23,7 +23,7 @@ class FilePicker {
 
   // The full path of the chosen file (it need not exist), or nullopt when
   // the picker was cancelled.
-  std::optional<QString> Execute(const FilePickerSetup& setup);
+  [[nodiscard]] std::optional<QString> Execute(const FilePickerSetup& setup);
   const QString& lastFile() const { return lastFile_; }
 
  private:

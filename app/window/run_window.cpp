@@ -8,8 +8,10 @@
 #include <QTemporaryDir>
 #include <QTranslator>
 
+#include "app/message_locale.h"
 #include "app/window/document_kinds.h"
 #include "app/window/form_main.h"
+#include "app/window/session_end.h"
 #include "support/files.h"
 
 namespace orx {
@@ -40,6 +42,8 @@ int RunWindow(int& argc, char** argv, const CommandLineFields& fields, KeyParame
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, toolkitSettings.path());
   }
   QApplication application(argc, argv);
+  // The toolkit has set every locale category from the environment.
+  FollowUsersLanguage();
   QTranslator translator;
   LoadToolkitTranslation(translator);
   QGuiApplication::setDesktopFileName(QStringLiteral("convertor-orx"));
@@ -48,6 +52,8 @@ int RunWindow(int& argc, char** argv, const CommandLineFields& fields, KeyParame
   TFormMain form(
       {params, events, clock, InstallSearchPlaces(ProgramFolder()), WindowStateFilePath(), nullptr});
   form.SetFields(fields);
+  const SessionEndSignals sessionEnd;
+  QObject::connect(&sessionEnd, &SessionEndSignals::sessionEnds, &form, &TFormMain::EndSession);
   form.show();
   application.exec();
   return 0;

@@ -40,7 +40,7 @@ class ScriptedDialogs final : public DialogRunner {
   const std::vector<ShownDialog>& shown() const { return shown_; }
 
   // With no answer left the dialog counts as cancelled.
-  bool Run(QFileDialog& dialog) override {
+  [[nodiscard]] bool Run(QFileDialog& dialog) override {
     shown_.push_back({dialog.windowTitle(), dialog.nameFilters(), dialog.defaultSuffix(),
                       dialog.fileMode(), dialog.testOption(QFileDialog::ShowDirsOnly),
                       !dialog.testOption(QFileDialog::DontUseNativeDialog),
