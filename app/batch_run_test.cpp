@@ -422,6 +422,17 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
   }
 }
 
+// A verdict listing count certificates, each with an error when status is 1.
+std::string Verdict(int status, int count) {
+  std::string reply = "<r><status>" + std::to_string(status) +
+                      "</status><status-text>Есть замечания</status-text><certificates>";
+  for (int i = 0; i < count; ++i) {
+    reply += "<certificate id=\"" + std::to_string(i) + "\" status-text=\"принят\">" +
+             (status == 1 ? "<error>Поле 7 пусто</error>" : "") + "</certificate>";
+  }
+  return reply + "</certificates></r>";
+}
+
 orx::testing::NginxFront::Options Nginx(std::string tlsVersion) {
   orx::testing::NginxFront::Options options;
   options.tlsVersion = std::move(tlsVersion);
@@ -435,9 +446,10 @@ INSTANTIATE_TEST_SUITE_P(
                       VerdictCase{"<r><status>9</status><status-text>Отказ</status-text></r>", 1,
                                   ""},
                       VerdictCase{"не XML", 1, "есть критические ошибки"},
-                      VerdictCase{"<r><status>0</status></r>", 0, "", false, Nginx("1.3")},
-                      VerdictCase{"<r><status>1</status><status-text>Есть замечания</status-text></r>",
-                                  0, "Есть замечания\n", false, Nginx("1.2")}));
+                      // The verdicts of 100,000 and 75,000 certificates offices meet.
+                      VerdictCase{Verdict(0, 100000), 0, "", false, Nginx("1.3")},
+                      VerdictCase{Verdict(1, 75000), 0, "    Бланк 74999  принят\n        Поле 7 пусто\n",
+                                  false, Nginx("1.2")}));
 
 TEST(BatchPackageRunTest, WritesThePackageFileAndExitsZero) {
   ScratchDir dir;

@@ -85,13 +85,11 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
     return JobOutcome::Failed;
   }
 
-  if (const XmlDocument hello = ParseReply(helloReply); IsAuthFailure(hello)) {
-    const std::string recorded = ReplyForRecord(helloReply);
-    ReleaseReply(helloReply);  // the tree holds the message
-    std::string refusal = GetAuthFailedMessage(hello);
+  if (XmlDocument hello = ParseReply(helloReply);
+      std::optional<Refusal> refusal = TakeRefusal(hello, helloReply)) {
     Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
-           {"ошибочный ответ на hello: " + recorded});
-    context.log.Append(std::move(refusal));
+           {"ошибочный ответ на hello: " + std::move(refusal->recorded)});
+    context.log.Append(std::move(refusal->message));
     return JobOutcome::Failed;
   }
 
