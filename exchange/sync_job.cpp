@@ -43,9 +43,10 @@ void Record(JobContext& context, EventType type, std::uint16_t category, std::ui
 JobOutcome ReportSaveFault(JobContext& context, std::string_view step,
                            const THttpsConnection& connection) {
   const std::uint32_t code = connection.LastError();
+  const std::string limit = EndingLimitNote(connection);
   Record(context, EventType::Error, kCategoryExchange, kEventRequestFault,
-         {std::string(kCaller), std::string(step), ErrorCodeMessage(code)});
-  context.log.Append("ошибка: " + ErrorCodeText(code));
+         {std::string(kCaller), std::string(step), ErrorCodeMessage(code) + limit});
+  context.log.Append("ошибка: " + ErrorCodeText(code) + limit);
   return JobOutcome::Failed;
 }
 
