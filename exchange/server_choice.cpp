@@ -138,14 +138,11 @@ std::optional<std::string> TryServer(THttpsConnection& connection, const Attempt
   }
   std::string reply = connection.ReadResponseUtf8();
 
-  const XmlDocument document = ParseReply(reply);
-  if (IsAuthFailure(document)) {
-    const std::string recorded = ReplyForRecord(reply);
-    ReleaseReply(reply);
-    std::string refusal = GetAuthFailedMessage(document);
+  XmlDocument document = ParseReply(reply);
+  if (std::optional<Refusal> refusal = TakeRefusal(document, reply)) {
     Record(attempt.events, EventType::AuditFailure, kEventDialogueOutcome,
-           {std::string(attempt.caller) + " /version: " + recorded});
-    AppendLine(attempt.log, std::move(refusal));
+           {std::string(attempt.caller) + " /version: " + std::move(refusal->recorded)});
+    AppendLine(attempt.log, std::move(refusal->message));
     return std::nullopt;
   }
   if (!document.Root().FindNode("certificate")) return std::nullopt;

@@ -15,6 +15,7 @@
 #include "package/key_file.h"
 #include "package/schema_validation.h"
 #include "package/source_document.h"
+#include "support/error.h"
 #include "support/kelma_win.h"
 #include "support/version.h"
 
@@ -84,13 +85,11 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
     return JobOutcome::Failed;
   }
 
-  if (const XmlDocument hello = ParseReply(helloReply); IsAuthFailure(hello)) {
-    const std::string recorded = ReplyForRecord(helloReply);
-    ReleaseReply(helloReply);  // the tree holds the message
-    std::string refusal = GetAuthFailedMessage(hello);
+  if (XmlDocument hello = ParseReply(helloReply);
+      std::optional<Refusal> refusal = TakeRefusal(hello, helloReply)) {
     Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
-           {"ошибочный ответ на hello: " + recorded});
-    context.log.Append(std::move(refusal));
+           {"ошибочный ответ на hello: " + std::move(refusal->recorded)});
+    context.log.Append(std::move(refusal->message));
     return JobOutcome::Failed;
   }
 
@@ -156,7 +155,7 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
 
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {
-    return ReportJobFailure(context, kCategoryExchange, kCaller, failure.what());
+    return ReportJobFailure(context, kCategoryExchange, kCaller, FailureText(failure));
   }
 }
 

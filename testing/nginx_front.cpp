@@ -143,7 +143,7 @@ void NginxFront::Start(const std::vector<std::pair<std::string, int>>& upstreams
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (std::chrono::steady_clock::now() < deadline) {
     if (!ReadFile(prefix + "nginx.pid").empty()) {
-      (void)placeholder_.Close();  // it only held the port until nginx took it
+      (void)placeholder_.Close();  // the port is nginx's now
       return;
     }
     int status = 0;

@@ -13,12 +13,14 @@
 #include "support/error.h"
 #include "support/files.h"
 #include "support/unique_fd.h"
+#include "support/version.h"
 
 namespace {
 
 constexpr std::string_view kUsage =
     "Usage: orx-make-keyfile [--decipher] [--key-file KEYFILE] INPUT OUTPUT\n"
     "       orx-make-keyfile --print-iv\n"
+    "       orx-make-keyfile --version\n"
     "\n"
     "Enciphers INPUT (the key file's XML) into OUTPUT (the i.cod) with the\n"
     "program's fixed key text. --decipher turns an i.cod back into its XML.\n"
@@ -27,8 +29,9 @@ constexpr std::string_view kUsage =
     "key text, e.g. an office key to decipher a package file into its ZIP\n"
     "archive. The key is never taken from the command line, where the process\n"
     "list shows it to every user.\n"
-    "OUTPUT is written atomically; an existing file is replaced (through the\n"
-    "user's own symbolic link); anything but a regular file is refused.\n"
+    "OUTPUT is written atomically, readable by its owner alone (mode 0600); an\n"
+    "existing file is replaced (through the user's own symbolic link); anything\n"
+    "but a regular file is refused.\n"
     "OUTPUT \"-\" writes to standard output.\n"
     "--print-iv prints the program's fixed initialisation vector in hexadecimal,\n"
     "as `openssl enc -iv` takes it.\n";
@@ -77,6 +80,10 @@ int main(int argc, char** argv) {
     const std::string_view argument = argv[i];
     if (argument == "--help" || argument == "-h") return Usage(stdout, 0);
     if (argument == "--print-iv" && argc == 2) return PrintIv();
+    if (argument == "--version" && argc == 2) {
+      std::puts(orx::kVersionText);
+      return 0;
+    }
     if (argument == "--decipher") {
       decipher = true;
     } else if (argument == "--key-file" && i + 1 < argc) {
@@ -103,10 +110,11 @@ int main(int argc, char** argv) {
     if (output == "-") {
       if (!orx::WriteAll(STDOUT_FILENO, bytes)) throw orx::Error("Stream write error");
     } else {
-      orx::WriteFileAtomically(bytes, output);
+      // A key file, a key file's XML and a deciphered package are secrets.
+      orx::WriteFileAtomically(bytes, output, orx::FileAccess::OwnerOnly);
     }
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "orx-make-keyfile: %s\n", e.what());
+    std::fprintf(stderr, "orx-make-keyfile: %s\n", orx::FailureText(e).c_str());
     return 1;
   }
   return 0;
