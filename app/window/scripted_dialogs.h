@@ -49,6 +49,13 @@ class ScriptedDialogs final : public DialogRunner {
   void Push(Answer answer) { answers_.push_back(std::move(answer)); }
   const std::vector<ShownDialog>& shown() const { return shown_; }
 
+  // The next message box gets this answer; with none left, its escape button.
+  void PushReply(std::function<QMessageBox::StandardButton(QMessageBox&)> reply) {
+    replies_.push_back(std::move(reply));
+  }
+  // Title and text of each message box shown, in order.
+  const QStringList& messages() const { return messages_; }
+
   // Text dialogs: accepted with `text` typed in; with none left, cancelled.
   void PushInput(QString text) { inputs_.push_back(std::move(text)); }
   const std::vector<ShownInput>& shownInputs() const { return shownInputs_; }
@@ -74,9 +81,22 @@ class ScriptedDialogs final : public DialogRunner {
     return answer(dialog);
   }
 
+  QMessageBox::StandardButton Ask(QMessageBox& box) override {
+    messages_ << box.windowTitle() + ": " + box.text();
+    if (replies_.empty()) {
+      QAbstractButton* escape = box.escapeButton();
+      return escape ? box.standardButton(escape) : QMessageBox::NoButton;
+    }
+    const auto reply = std::move(replies_.front());
+    replies_.pop_front();
+    return reply(box);
+  }
+
  private:
   std::deque<Answer> answers_;
   std::vector<ShownDialog> shown_;
+  std::deque<std::function<QMessageBox::StandardButton(QMessageBox&)>> replies_;
+  QStringList messages_;
   std::deque<QString> inputs_;
   std::vector<ShownInput> shownInputs_;
 };
