@@ -86,7 +86,8 @@ std::string JsonLinesEventSink::Format(const EventRecord& record) {
 
 void JsonLinesEventSink::Write(const EventRecord& record) noexcept {
   try {
-    const std::string line = Format(record) + '\n';
+    std::string line = Format(record);
+    line += '\n';
     // O_APPEND and a single write() keep concurrent writers' lines whole.
     // Opened without blocking: a FIFO that nobody reads would otherwise hold
     // the job in open() for ever. Only a regular file takes records.
