@@ -52,6 +52,12 @@ class SchemaChecker {
                           const SchemaProblemSink& report) const;
   std::uint64_t CheckText(std::string_view text, const SourceLineMap* lines,
                           const SchemaProblemSink& report) const;
+  // As CheckText, the document coming from read, which puts up to length
+  // bytes into buffer and returns how many, 0 at the end. What read throws
+  // is thrown again once the parser has stopped.
+  using Reader = std::function<std::size_t(char* buffer, std::size_t length)>;
+  std::uint64_t CheckStream(const Reader& read, const SourceLineMap* lines,
+                            const SchemaProblemSink& report) const;
   // The first problem of the document coming through relay while it is
   // being written, or nothing when it is valid. Reads no further after the
   // first problem (the writer then no longer waits). Its line is the

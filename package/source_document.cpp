@@ -37,13 +37,13 @@ std::string GetFullSourceName(JobContext& context, JobFolder& folder, std::strin
     return target;
   } catch (const std::exception& e) {
     LogEvent(context.events, context.params.kindTitle, EventType::Error, kCategoryJob,
-             kEventOperationFailed, {"TFormMain.GetFullSourceName", e.what()});
-    throw Error(e.what());
+             kEventOperationFailed, {"TFormMain.GetFullSourceName", FailureText(e)});
+    throw Error(FailureText(e));
   }
 }
 
 std::string SourceDocumentText(const Clock& clock, std::string_view xmlPath, SourceLineMap* lines) {
-  return StampedSourceText(FileToString(xmlPath), FormatDateOfCreate(clock.Now()), lines);
+  return StampedSourceText(ReadCertificateXml(xmlPath), FormatDateOfCreate(clock.Now()), lines);
 }
 
 void RestoreNamespaceDeclaration(std::string& text) {
