@@ -5,11 +5,15 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "testing/https_test_server.h"
+
 namespace orx::testing {
 namespace {
 
 constexpr char kGostEngine[] = "/usr/lib/x86_64-linux-gnu/engines-3/gost.so";
 
+// The engine, loaded for every use of the tool, and a server profile with the
+// key usages GOST TLS wants.
 constexpr std::string_view kGostConfig = R"(openssl_conf = openssl_init
 [openssl_init]
 engines = engines
@@ -18,25 +22,11 @@ gost = gost
 [gost]
 engine_id = gost
 default_algorithms = ALL
-[req]
-distinguished_name = dn
-string_mask = utf8only
-utf8 = yes
-prompt = no
-[dn]
-CN = unused
-[ca_ext]
-basicConstraints = critical,CA:TRUE
-keyUsage = critical,keyCertSign,cRLSign
 [server_ext]
 basicConstraints = CA:FALSE
 keyUsage = critical,digitalSignature,keyEncipherment,keyAgreement
 extendedKeyUsage = serverAuth
 subjectAltName = IP:127.0.0.1,DNS:localhost
-[client_ext]
-basicConstraints = CA:FALSE
-keyUsage = critical,digitalSignature
-extendedKeyUsage = clientAuth
 )";
 
 }  // namespace
@@ -47,7 +37,7 @@ std::string GostPki::MissingTools() {
 }
 
 GostPki::GostPki() {
-  config_ = dir_.Write("gost.cnf", kGostConfig);
+  config_ = dir_.Write("gost.cnf", std::string(kGostConfig) + std::string(OpensslProfiles()));
   caFile_ = dir_ / "ca.pem";
   caKey_ = dir_ / "ca.key";
   Openssl({"req", "-x509", "-new", "-newkey", "gost2012_256", "-pkeyopt", "paramset:A", "-nodes",
@@ -56,13 +46,7 @@ GostPki::GostPki() {
 }
 
 void GostPki::Openssl(const std::vector<std::string>& arguments) const {
-  static const std::string openssl = FindOnPath("openssl");
-  const auto result = RunProcess(openssl, arguments, {"OPENSSL_CONF=" + config_});
-  if (result.exitStatus != 0) {
-    std::string command = "openssl";
-    for (const auto& a : arguments) command += " " + a;
-    throw std::runtime_error(command + " failed: " + result.standardError);
-  }
+  RunOpenssl(arguments, {"OPENSSL_CONF=" + config_});
 }
 
 GostPki::Pair GostPki::Make(std::string_view subject, std::string_view extensions) const {

@@ -22,17 +22,6 @@ extern char** environ;
 namespace orx::testing {
 namespace {
 
-void RunOpenssl(const std::vector<std::string>& arguments) {
-  static const std::string openssl = FindOnPath("openssl");
-  const auto result = RunProcess(openssl, arguments);
-  if (result.exitStatus != 0) {
-    std::string command = "openssl";
-    for (const auto& a : arguments) command += " " + a;
-    throw std::runtime_error(command + " failed: " + result.standardError);
-  }
-}
-
-// Certificate profiles; the subject comes from the command line.
 constexpr std::string_view kOpensslConfig = R"([req]
 distinguished_name = dn
 string_mask = utf8only
@@ -180,6 +169,19 @@ std::string ScriptJson(const HttpsTestScript& script) {
 }
 
 }  // namespace
+
+void RunOpenssl(const std::vector<std::string>& arguments,
+                const std::vector<std::string>& environment) {
+  static const std::string openssl = FindOnPath("openssl");
+  const auto result = RunProcess(openssl, arguments, environment);
+  if (result.exitStatus != 0) {
+    std::string command = "openssl";
+    for (const auto& a : arguments) command += " " + a;
+    throw std::runtime_error(command + " failed: " + result.standardError);
+  }
+}
+
+std::string_view OpensslProfiles() { return kOpensslConfig; }
 
 TestPki::TestPki() {
   dir_.Write("openssl.cnf", kOpensslConfig);

@@ -24,6 +24,15 @@
 
 namespace orx::testing {
 
+// Runs the openssl tool with extra environment entries; throws
+// std::runtime_error with its output when it fails.
+void RunOpenssl(const std::vector<std::string>& arguments,
+                const std::vector<std::string>& environment = {});
+
+// The certificate profiles of an openssl.cnf for test certificates: [req]
+// with the subject taken from the command line, [ca_ext] and [client_ext].
+std::string_view OpensslProfiles();
+
 enum class CertFormat {
   Pem,           // certificate and unencrypted key in one file
   Pkcs12,        // empty password, OpenSSL 3 default encryption
