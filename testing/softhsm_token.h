@@ -35,6 +35,7 @@ class SoftHsmToken {
   // (ORX_PKCS11_MODULE, SOFTHSM2_CONF). With spyLog, every PKCS#11 call goes
   // through OpenSC's pkcs11-spy into that file first.
   std::vector<std::string> Environment(const std::string& spyLog = {}) const;
+  const std::string& config() const { return config_; }  // what SOFTHSM2_CONF names
   // How many calls named `function` ("C_Login") a spy log holds.
   static int CallsIn(const std::string& spyLog, std::string_view function);
 
