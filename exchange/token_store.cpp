@@ -38,7 +38,10 @@ std::string PaddedText(const CK_UTF8CHAR (&text)[N]) {
 class ModuleUse {
  public:
   explicit ModuleUse(const std::string& path) {
-    library_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Kept mapped after dlclose: the engine maps the same module for a key
+    // anyway, and some modules lose what they allocate at start-up when they
+    // are unloaded, once per handshake.
+    library_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!library_) {
       const char* why = ::dlerror();
       problem_ = why ? why : "dlopen failed";

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 
@@ -62,8 +63,14 @@ void SoftHsmToken::Put(const std::string& pemFile, std::string_view id, bool wit
 std::vector<std::string> SoftHsmToken::Environment(const std::string& spyLog) const {
   if (spyLog.empty())
     return {std::string("ORX_PKCS11_MODULE=") + kSoftHsmModule, "SOFTHSM2_CONF=" + config_};
+  // The spy loses what it allocates each time it is initialised: not the
+  // program's leak.
+  const std::string suppressions = dir_.Write("lsan.supp", "leak:pkcs11-spy.so\n");
+  const char* leakOptions = std::getenv("LSAN_OPTIONS");
   return {std::string("ORX_PKCS11_MODULE=") + kSpyModule, "SOFTHSM2_CONF=" + config_,
-          std::string("PKCS11SPY=") + kSoftHsmModule, "PKCS11SPY_OUTPUT=" + spyLog};
+          std::string("PKCS11SPY=") + kSoftHsmModule, "PKCS11SPY_OUTPUT=" + spyLog,
+          "LSAN_OPTIONS=" + (leakOptions && *leakOptions ? std::string(leakOptions) + ":" : "") +
+              "suppressions=" + suppressions};
 }
 
 int SoftHsmToken::CallsIn(const std::string& spyLog, std::string_view function) {
