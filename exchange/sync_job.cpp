@@ -25,6 +25,10 @@ namespace {
 constexpr std::string_view kCaller = "TFormMain.XmlToServer";
 constexpr std::string_view kAgent = "Custom ORX";
 constexpr std::string_view kEmptyHello = "Сервер вернул пустую строку на hello";
+constexpr std::string_view kCancelledBeforeSending =
+    "Отменено оператором, сертификаты не отправлены";
+constexpr std::string_view kCancelledWhileSending =
+    "Отправка прервана оператором: сервер мог уже получить сертификаты";
 
 // Who the office is: the query of "hello" and "version" and the start of the
 // "save" body. The office key goes out exactly as the key file holds it.
@@ -47,8 +51,22 @@ JobOutcome ReportSaveFault(JobContext& context, std::string_view step,
   const std::string limit = EndingLimitNote(connection);
   Record(context, EventType::Error, kCategoryExchange, kEventRequestFault,
          {std::string(kCaller), std::string(step), ErrorCodeMessage(code) + limit});
-  context.log.Append("ошибка: " + ErrorCodeText(code) + limit);
+  const std::string reason = ErrorCodeText(code) + limit;
+  NoteFailure(context, reason);
+  context.log.Append("ошибка: " + reason);
   return JobOutcome::Failed;
+}
+
+// The window learns when the certificates have gone out, and a Cancel stops
+// a transfer under way.
+void WatchTransfers(THttpsConnection& connection, JobProgress* progress) {
+  if (progress == nullptr) return;
+  connection.TransferProgress = [progress](std::uint64_t sent, std::uint64_t toSend) {
+    if (toSend > 0 && sent >= toSend && progress->Step() == JobStep::Sending) {
+      progress->Begin(JobStep::WaitingForReply);
+    }
+    return !progress->CancelRequested();
+  };
 }
 
 // ORX_TRACE set (and not "0") shows support staff each request and reply on
@@ -82,6 +100,7 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
     Record(context, EventType::Error, kCategoryJob, kEventOperationFailed,
            {std::string(kCaller), std::string(kEmptyHello)});
     context.log.Append(std::string(kEmptyHello));
+    NoteFailure(context, kEmptyHello);
     return JobOutcome::Failed;
   }
 
@@ -89,10 +108,12 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
       std::optional<Refusal> refusal = TakeRefusal(hello, helloReply)) {
     Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
            {"ошибочный ответ на hello: " + std::move(refusal->recorded)});
+    NoteFailure(context, refusal->message);
     context.log.Append(std::move(refusal->message));
     return JobOutcome::Failed;
   }
 
+  BeginStep(context, JobStep::Connecting);
   const std::string path =
       FindSuitableUrl(connection, identification, kCaller, &context.log, context.events,
                       std::move(helloReply));
@@ -104,7 +125,9 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
     return ReportSaveFault(context, "/save (Syn.ConnectToHttpsServer)", connection);
   }
   context.log.ProcessPendingEvents();
+  BeginStep(context, JobStep::Sending);
   if (!connection.SendHttpsRequest()) {
+    if (CancelRequested(context)) throw JobCancelled();
     return ReportSaveFault(context, "/save (Syn.SendHttpsRequest)", connection);
   }
   return ReportSaveReply(context, connection.ReadResponseUtf8()) ? JobOutcome::Succeeded
@@ -118,6 +141,7 @@ JobOutcome RunDialogue(JobContext& context, const std::string& identification,
                        const std::string& sourcePath) {
   auto connection = std::make_unique<THttpsConnection>();
   connection->BlockingCalls = context.blockingCalls;
+  WatchTransfers(*connection, context.progress);
   TraceWhenAsked(*connection, context.params.officeKey);
   JobOutcome outcome = JobOutcome::Failed;
   std::exception_ptr failure;
@@ -147,14 +171,25 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
     const std::string keyFile = ExpandEnvVars(keyFilePath);
     const std::string xsd = ExpandEnvVars(xsdPath);
 
+    BeginStep(context, JobStep::Validation);
     LoadParamsFromICod(context, keyFile);
     SourceLineMap lines;
     JobFolder folder;
-    const std::string sourcePath = GetFullSourceName(context, folder, xml, &lines);
+    std::string sourcePath;
+    RunOffTheWindow(context, [&] { sourcePath = GetFullSourceName(context, folder, xml, &lines); });
     if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
 
+    // Stopped here, the job has made no connection and sent nothing.
+    BeginStep(context, JobStep::Connecting);
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {
+    // Whatever a stopped request threw, the operator stopped it.
+    if (CancelRequested(context)) {
+      const bool maybeSent = context.report.reached >= JobStep::Sending;
+      return ReportJobCancelled(context, maybeSent ? EventType::Error : EventType::Information,
+                                kCategoryExchange, kCaller,
+                                maybeSent ? kCancelledWhileSending : kCancelledBeforeSending);
+    }
     return ReportJobFailure(context, kCategoryExchange, kCaller, FailureText(failure));
   }
 }

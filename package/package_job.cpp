@@ -24,6 +24,8 @@ namespace orx {
 namespace {
 
 constexpr std::string_view kEntryName = "sync.xml";
+constexpr std::string_view kCaller = "TFormMain.XmlToCod";
+constexpr std::string_view kCancelled = "Отменено оператором, файл не сформирован";
 // The name is fixed by kind, office, locale and date, so a second job of
 // the day replaces the first one's file: the operator is told.
 constexpr std::string_view kReplacedPackage = "Заменён прежний файл пакета с тем же именем: ";
@@ -109,6 +111,7 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     const std::string output = ExpandEnvVars(outputFolder);
     const std::string keyFile = ExpandEnvVars(keyFilePath);
 
+    BeginStep(context, JobStep::Validation);
     LoadParamsFromICod(context, keyFile);
     // Everything the job writes before the package file stays in its own
     // folder: jobs running at the same time never see each other's files.
@@ -121,16 +124,25 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     } catch (const std::system_error&) {
       // No second thread: the check follows the stamping.
     }
+    const auto pack = [&](const std::string& sourcePath) {
+      BeginStep(context, JobStep::Packing);
+      RunOffTheWindow(context, [&] {
+        package = BuildPackage(work.Path(), sourcePath, context.params.officeKey,
+                               context.clock.Now());
+      });
+    };
     if (check) {
-      const std::string sourcePath = GetFullSourceName(context, work, xml, &lines, &check->relay());
+      std::string sourcePath;
+      RunOffTheWindow(context, [&] {
+        sourcePath = GetFullSourceName(context, work, xml, &lines, &check->relay());
+      });
       // Packing needs the whole text, so it follows the stamping, while the
       // check finishes beside it. A failure of packing counts only when the
       // document passed the check.
       std::exception_ptr packingFailure;
       if (!check->failedEarly()) {
         try {
-          package = BuildPackage(work.Path(), sourcePath, context.params.officeKey,
-                                 context.clock.Now());
+          pack(sourcePath);
         } catch (...) {
           packingFailure = std::current_exception();
         }
@@ -143,9 +155,10 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
       }
       if (packingFailure) std::rethrow_exception(packingFailure);
     } else {
-      const std::string sourcePath = GetFullSourceName(context, work, xml, &lines);
+      std::string sourcePath;
+      RunOffTheWindow(context, [&] { sourcePath = GetFullSourceName(context, work, xml, &lines); });
       if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
-      package = BuildPackage(work.Path(), sourcePath, context.params.officeKey, context.clock.Now());
+      pack(sourcePath);
     }
 
     // The operator is asked only once everything that can fail before it has
@@ -154,6 +167,7 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     if (context.batchMode) {
       folder = output;
     } else {
+      if (CancelRequested(context)) throw JobCancelled();
       if (context.folderPicker == nullptr || !context.folderPicker->Execute()) {
         return JobOutcome::Cancelled;
       }
@@ -174,7 +188,11 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     if (replacing) context.log.Append(std::string(kReplacedPackage) + context.packagePath);
     return JobOutcome::Succeeded;
   } catch (const std::exception& e) {
-    return ReportJobFailure(context, kCategoryJob, "TFormMain.XmlToCod", FailureText(e));
+    // Whatever a stopped step threw, the operator stopped it.
+    if (CancelRequested(context)) {
+      return ReportJobCancelled(context, EventType::Information, kCategoryJob, kCaller, kCancelled);
+    }
+    return ReportJobFailure(context, kCategoryJob, kCaller, FailureText(e));
   }
 }
 

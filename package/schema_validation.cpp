@@ -288,6 +288,7 @@ void ReportInvalidDocument(JobContext& context, const SchemaProblem& problem) {
   std::string line = problem.reason;
   if (problem.line) line += " (строка " + std::to_string(*problem.line) + ")";
   context.log.Append(line);
+  NoteFailure(context, line);
   LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryJob,
            kEventOperationFailed, {std::string(kInvalidDocument), line});
 }
