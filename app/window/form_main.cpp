@@ -159,6 +159,7 @@ class TFormMain::JobScope {
 TFormMain::TFormMain(FormMainServices services, QWidget* parent)
     : QWidget(parent),
       services_(std::move(services)),
+      pinDialog_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
       openDialog_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
       folderPicker_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
       jobContext_{.params = services_.params,
@@ -168,6 +169,7 @@ TFormMain::TFormMain(FormMainServices services, QWidget* parent)
                   .batchMode = false,
                   .folderPicker = &folderPicker_,
                   .blockingCalls = &networkWait_,
+                  .tokenPins = &pinDialog_,
                   .progress = &progress_} {
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("Конвертор XML"));
