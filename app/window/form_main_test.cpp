@@ -93,6 +93,20 @@ std::string FormAKeyFile(int port = 0) {
   return xml;
 }
 
+// A certificate file, its schema and the office's key file in a scratch
+// folder, and an empty output folder beside them.
+struct JobFiles {
+  JobFiles() {
+    std::filesystem::create_directory(out);
+    fields.xmlPath = dir.Write("certs.xml", "<dataPacket><cert n=\"1\"/></dataPacket>");
+    fields.xsdPath = dir.Write("FA.xsd", kSchema);
+    fields.keyFilePath = dir.Write("FA_007_01_i.cod", FormAKeyFile());
+  }
+  testing::ScratchDir dir;
+  std::string out = dir / "out";
+  CommandLineFields fields;
+};
+
 }  // namespace
 
 class FormMainTest : public QObject {
@@ -479,13 +493,11 @@ class FormMainTest : public QObject {
     QFETCH(bool, folderChosen);
     QFETCH(bool, written);
     QFETCH(QString, status);
-    testing::ScratchDir dir;
-    const std::string out = dir / "out";
-    std::filesystem::create_directory(out);
-    CommandLineFields fields;
-    fields.xmlPath = dir.Write("certs.xml", "<dataPacket><cert n=\"1\"/></dataPacket>");
-    fields.xsdPath = dir.Write("FA.xsd", kSchema);
-    fields.keyFilePath = withKey ? dir.Write("FA_007_01_i.cod", FormAKeyFile()) : dir / "none.cod";
+    JobFiles files;
+    const testing::ScratchDir& dir = files.dir;
+    const std::string& out = files.out;
+    CommandLineFields& fields = files.fields;
+    if (!withKey) fields.keyFilePath = dir / "none.cod";
     const std::string statePath = dir / "ConvertorOrx.xml";
     Bench bench(std::string(), statePath);
     bench.form->SetFields(fields);
@@ -647,13 +659,10 @@ class FormMainTest : public QObject {
     QFETCH(QString, asked);
     QFETCH(QString, status);
     QFETCH(bool, windowStays);
-    testing::ScratchDir dir;
-    const std::string out = dir / "out";
-    std::filesystem::create_directory(out);
-    CommandLineFields fields;
-    fields.xmlPath = dir.Write("certs.xml", "<dataPacket><cert n=\"1\"/></dataPacket>");
-    fields.xsdPath = dir.Write("FA.xsd", kSchema);
-    fields.keyFilePath = dir.Write("FA_007_01_i.cod", FormAKeyFile());
+    JobFiles files;
+    testing::ScratchDir& dir = files.dir;
+    const std::string& out = files.out;
+    CommandLineFields& fields = files.fields;
     // For the server job, a certificate-database server whose verdict does
     // not come, and a dispatcher that names it; the key file points at the
     // dispatcher.
