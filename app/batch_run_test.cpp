@@ -25,6 +25,7 @@ namespace orx {
 namespace {
 
 using ::orx::testing::ReadEventLog;
+using ::orx::testing::ReadFile;
 using ::orx::testing::RunProcess;
 using ::orx::testing::ScratchDir;
 
@@ -81,11 +82,20 @@ INSTANTIATE_TEST_SUITE_P(
 struct StartCase {
   const char* name;
   std::vector<std::string> arguments;
-  bool awayFromModules;  // run a copy of the program in a folder of its own
+  bool awayFromModules;  // run a copy of the program and its core library in a folder of their own
   int exitStatus;
   std::vector<std::string> outputTexts;  // each somewhere on standard output
   std::vector<std::string> errorTexts;   // each somewhere on standard error
+  // Away from the modules: the server module put beside the copy, made from
+  // the built one; none when nullptr.
+  std::string (*serverModule)(std::string built) = nullptr;
 };
+
+std::string CutShort(std::string module) { return module.substr(0, 64 * 1024); }
+std::string ForAnotherMachine(std::string module) {
+  module[18] = static_cast<char>(module[18] ^ 0x40);  // e_machine, in the file's byte order
+  return module;
+}
 
 void PrintTo(const StartCase& c, std::ostream* out) { *out << c.name; }
 
@@ -95,9 +105,15 @@ TEST_P(StartWithoutToolkitTest, ExitsAsExpectedAndLoadsNeitherQtNorLibcurl) {
   const StartCase& c = GetParam();
   ScratchDir dir;
   std::string program = ORX_EXECUTABLE;
+  const std::filesystem::path built = std::filesystem::path(ORX_EXECUTABLE).parent_path();
   if (c.awayFromModules) {
     program = dir / "convertor-orx";
     std::filesystem::copy_file(ORX_EXECUTABLE, program);
+    std::filesystem::copy_file(built / "libconvertor-orx-core.so", dir / "libconvertor-orx-core.so");
+    if (c.serverModule) {
+      dir.Write("convertor-orx-server.so",
+                c.serverModule(ReadFile(built / "convertor-orx-server.so")));
+    }
   }
   std::vector<std::string> arguments = c.arguments;
   for (std::string& argument : arguments) {
@@ -116,6 +132,12 @@ TEST_P(StartWithoutToolkitTest, ExitsAsExpectedAndLoadsNeitherQtNorLibcurl) {
   }
   EXPECT_EQ(result.standardError.find("libQt6"), std::string::npos);
   EXPECT_EQ(result.standardError.find("libcurl"), std::string::npos);
+  if (c.serverModule) {
+    // Ended as a job that failed: its one record.
+    const auto records = ReadEventLog(dir / "e");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].strings.at(0), "TFormMain.XmlToServer");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -131,7 +153,13 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"no window module", {"a.xml,DIR,k.cod,s.xsd"}, true, 2, {},
                   {"convertor-orx-window.so", "convertor-orx-gui", "HIDE"}},
         StartCase{"no server module", {"a.xml,SERVER_ORX,k.cod,s.xsd,HIDE"}, true, 1, {},
-                  {"ошибка: не загружен модуль обмена с сервером convertor-orx-server.so"}}));
+                  {"ошибка: не загружен модуль обмена с сервером convertor-orx-server.so"}},
+        // The loader would fault on these rather than refuse them.
+        StartCase{"truncated server module", {"a.xml,SERVER_ORX,k.cod,s.xsd,HIDE"}, true, 1, {},
+                  {"ошибка: не загружен модуль обмена с сервером convertor-orx-server.so",
+                   "convertor-orx-server.so обрезан"}, CutShort},
+        StartCase{"server module of another machine", {"a.xml,SERVER_ORX,k.cod,s.xsd,HIDE"}, true,
+                  1, {}, {"собран для другой архитектуры"}, ForAnotherMachine}));
 
 TEST(ProgramOptionsTest, WithoutDisplayTheWindowSaysWhatToDo) {
   for (const char* arguments : {"", "a.xml,out,k.cod,s.xsd"}) {
