@@ -308,6 +308,7 @@ void TFormMain::RunJob(Job job) {
   const std::string xsd = editXSD_->text().toStdString();
   const std::string keyFile = editICod_->text().toStdString();
   (void)job(jobContext_, xml, xsd, keyFile);  // the log pane tells how it ended
+  if (sessionEnding_) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TFormMain::ButtonFileClick() {
@@ -359,31 +360,66 @@ void TFormMain::setVisible(bool visible) {
   // the frame's, as it was saved, and not the inner area's. Only the
   // program's own show comes here; the window system's (restoring a
   // minimised window) does not.
-  if (visible && !isVisible() && !services_.stateFilePath.empty()) {
-    RestoreFormState(this, services_.stateFilePath);
+  if (visible && !isVisible()) {
+    // Fitted onto the screen on the first start too: the design size does
+    // not fit a small or scaled screen.
+    if (services_.stateFilePath.empty()) {
+      FitWindowOntoScreen(this);
+    } else {
+      RestoreFormState(this, services_.stateFilePath);
+      folderPicker_.SetStartFolder(property(kLastFolderProperty).toString().toStdString());
+    }
   }
+  const bool shown = visible && !isVisible();
   QWidget::setVisible(visible);
+  if (shown) KeepFrameOnScreen(this);
 }
 
 void TFormMain::moveEvent(QMoveEvent* event) {
-  // A window manager may draw a maximised window with thinner borders; the
-  // saved corner of a maximised window is worked out with the normal ones.
-  if (windowState() == Qt::WindowNoState && isVisible()) {
-    setProperty(kNormalFrameOffsetProperty, geometry().topLeft() - pos());
-  }
+  NoteNormalGeometry(this);
   QWidget::moveEvent(event);
 }
 
-void TFormMain::hideEvent(QHideEvent* event) {
-  if (!event->spontaneous() && !services_.stateFilePath.empty()) {
-    try {
-      SaveFormState(this, services_.stateFilePath);
-    } catch (const std::exception& error) {
-      // Nothing to show it in any more: the window is going away.
-      qWarning("%s", error.what());
-    }
+void TFormMain::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::WindowStateChange) {
+    LeaveMaximisedAsRestored(this, static_cast<QWindowStateChangeEvent*>(event)->oldState());
   }
+  QWidget::changeEvent(event);
+}
+
+void TFormMain::resizeEvent(QResizeEvent* event) {
+  NoteNormalGeometry(this);
+  QWidget::resizeEvent(event);
+}
+
+void TFormMain::SaveState() {
+  if (services_.stateFilePath.empty()) return;
+  setProperty(kLastFolderProperty, QString::fromStdString(folderPicker_.StartFolder()));
+  try {
+    SaveFormState(this, services_.stateFilePath);
+  } catch (const std::exception& error) {
+    // Nothing to show it in any more: the window is going away.
+    qWarning("%s", error.what());
+  }
+}
+
+void TFormMain::hideEvent(QHideEvent* event) {
+  if (!event->spontaneous()) SaveState();
   QWidget::hideEvent(event);
+}
+
+void TFormMain::EndSession() {
+  // Kept at once: a session that logs out does not wait long.
+  SaveState();
+  sessionEnding_ = true;
+  // A dialog open meanwhile is refused, as if the operator had cancelled it.
+  QWidget* refused = nullptr;
+  while (QWidget* modal = QApplication::activeModalWidget()) {
+    if (modal == refused) break;
+    refused = modal;
+    modal->close();
+  }
+  if (!jobRunning_) close();
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {

@@ -56,6 +56,10 @@ class TFormMain : public QWidget {
   void ButtonServerClick();
   void PanelButtonResize();
 
+  // The session ends (SIGTERM, SIGHUP): the state is kept at once and the
+  // window closes, after the running job if there is one.
+  void EndSession();
+
  protected:
   // The caption's width in pixels with the window's font.
   virtual int CaptionWidth(const QString& caption) const;
@@ -63,6 +67,8 @@ class TFormMain : public QWidget {
   void setVisible(bool visible) override;
   void hideEvent(QHideEvent* event) override;
   void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -70,6 +76,8 @@ class TFormMain : public QWidget {
   class JobScope;
 
   void BuildControls();
+  // Writes the window-state file; a failure is only traced.
+  void SaveState();
   QWidget* MakeFilePanel(const QString& name, const QString& labelName, const QString& caption,
                          QLineEdit*& edit, const QString& editName, const QString& pickerName,
                          int pickerWidth, const QString& pickerHint,
@@ -89,6 +97,7 @@ class TFormMain : public QWidget {
   JobContext jobContext_;
   std::unique_ptr<MemoLogView> memoView_;
   bool jobRunning_ = false;
+  bool sessionEnding_ = false;
 
   QComboBox* comboBoxTypeDocument_ = nullptr;
   QLineEdit* editXML_ = nullptr;

@@ -8,10 +8,12 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QWheelEvent>
+#include <csignal>
 #include <filesystem>
 
 #include "app/window/form_main.h"
 #include "app/window/scripted_dialogs.h"
+#include "app/window/session_end.h"
 #include "package/cipher.h"
 #include "support/xml_document.h"
 #include "testing/test_support.h"
@@ -116,6 +118,23 @@ class FormMainTest : public QObject {
     }
     QCOMPARE(order, (QStringList{"EditXML", "EditXSD", "EditICod", "ButtonFile", "ButtonServer",
                                  "MemoLog", "ComboBoxTypeDocument", "EditXML"}));
+  }
+
+  // Run again on small and scaled screens (testing/CMakeLists.txt).
+  void firstStartFitsTheScreen() {
+    testing::ScratchDir dir;
+    Bench bench(std::string(), dir / "ConvertorOrx.xml");
+    bench.Show();
+    const QRect area = bench.form->screen()->availableGeometry();
+    QVERIFY2(area.contains(bench.form->frameGeometry()),
+             qPrintable(QString("%1,%2 %3x%4").arg(bench.form->frameGeometry().x())
+                            .arg(bench.form->frameGeometry().y())
+                            .arg(bench.form->frameGeometry().width())
+                            .arg(bench.form->frameGeometry().height())));
+    // The log pane gave way; the bands kept their heights.
+    QCOMPARE(bench.Child<QWidget>("PanelXSD")->height(), 85);
+    QCOMPARE(bench.Child<QWidget>("PanelButton")->height(), 77);
+    QVERIFY(bench.Child<QWidget>("MemoLog")->height() > 0);
   }
 
   void kindSelection_data() {
@@ -314,7 +333,8 @@ class FormMainTest : public QObject {
     fields.xmlPath = dir.Write("certs.xml", "<dataPacket><cert n=\"1\"/></dataPacket>");
     fields.xsdPath = dir.Write("FA.xsd", kSchema);
     fields.keyFilePath = withKey ? dir.Write("FA_007_01_i.cod", FormAKeyFile()) : dir / "none.cod";
-    Bench bench;
+    const std::string statePath = dir / "ConvertorOrx.xml";
+    Bench bench(std::string(), statePath);
     bench.form->SetFields(fields);
     bench.Show();
     auto* fileButton = bench.Child<QPushButton>("ButtonFile");
@@ -360,6 +380,14 @@ class FormMainTest : public QObject {
       DecryptCodStream(archive, "00112233445566778899AABBCCDDEEFF");
       QVERIFY(archive.starts_with("PK\x03\x04"));
       QCOMPARE(bench.Child<QLineEdit>("EditXML")->text().toStdString(), fields.xmlPath);
+
+      // The next run's folder picker opens where this one was left.
+      bench.form->close();
+      Bench next(std::string(), statePath);
+      next.form->SetFields(fields);
+      next.Show();
+      next.form->ButtonFileClick();
+      QCOMPARE(next.dialogs.shown().at(0).directory, QString::fromStdString(out));
     } else {
       QCOMPARE(bench.dialogs.shown().size(), std::size_t(0));
       const QStringList lines = bench.Lines();
@@ -367,6 +395,85 @@ class FormMainTest : public QObject {
       QVERIFY2(lines[0].startsWith("ошибка: "), qPrintable(lines[0]));
       QCOMPARE(bench.Child<QPlainTextEdit>("MemoLog")->toPlainText(), lines[0]);
     }
+  }
+
+  void geometryBetweenRuns_data() {
+    QTest::addColumn<QString>("firstRun");
+    QTest::newRow("moved against the bottom right corner") << "corner";
+    QTest::newRow("maximised after the window manager resized it") << "maximised";
+  }
+
+  void geometryBetweenRuns() {
+    QFETCH(QString, firstRun);
+    testing::ScratchDir dir;
+    const std::string path = dir / "ConvertorOrx.xml";
+    QRect frame;
+    {
+      Bench first(std::string(), path);
+      first.Show();
+      TFormMain& form = *first.form;
+      const QRect area = form.screen()->availableGeometry();
+      form.resize(600, 500);
+      QTRY_COMPARE(form.size(), QSize(600, 500));
+      if (firstRun == "corner") {
+        form.move(area.bottomRight() - QPoint(form.frameGeometry().width() - 1,
+                                              form.frameGeometry().height() - 1));
+        QTRY_COMPARE(form.frameGeometry().bottomRight(), area.bottomRight());
+      } else {
+        form.move(100, 90);
+        QTRY_COMPARE(form.pos(), QPoint(100, 90));
+        // As icewm does it: the window moved and resized to its maximised
+        // extent before it is told that it is maximised.
+        const QRect frame = form.frameGeometry();
+        const QRect inner = form.geometry();
+        const QRect maximised = area.marginsRemoved(
+            QMargins(inner.left() - frame.left(), inner.top() - frame.top(),
+                     frame.right() - inner.right(), frame.bottom() - inner.bottom()));
+        form.setGeometry(maximised);
+        QTRY_COMPARE(form.geometry(), maximised);
+        form.setWindowState(Qt::WindowMaximized);
+        QTRY_VERIFY(form.isMaximized());
+      }
+      frame = firstRun == "corner" ? form.frameGeometry() : QRect(100, 90, 0, 0);
+      form.close();
+    }
+    const XmlDocument saved = XmlDocument::LoadFile(path);
+    const XmlNode entry = saved.Root().ChildAt(0);
+    QCOMPARE(entry.Attribute("Width").value_or(""), std::string("600"));
+
+    Bench second(std::string(), path);
+    second.Show();
+    if (firstRun == "corner") {
+      QCOMPARE(second.form->frameGeometry(), frame);
+    } else {
+      QTRY_VERIFY(second.form->isMaximized());
+      second.form->showNormal();
+      QTRY_COMPARE(QRect(second.form->pos(), second.form->size()), QRect(100, 90, 600, 500));
+    }
+  }
+
+  void sessionEndKeepsTheState_data() {
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << SIGTERM;
+    QTest::newRow("SIGHUP") << SIGHUP;
+  }
+
+  void sessionEndKeepsTheState() {
+    QFETCH(int, signalNumber);
+    testing::ScratchDir dir;
+    const std::string path = dir / "ConvertorOrx.xml";
+    Bench bench(std::string(), path);
+    const SessionEndSignals sessionEnd;
+    QObject::connect(&sessionEnd, &SessionEndSignals::sessionEnds, bench.form.get(),
+                     &TFormMain::EndSession);
+    bench.Show();
+    bench.form->move(120, 110);
+    QTRY_COMPARE(bench.form->pos(), QPoint(120, 110));
+    std::raise(signalNumber);
+    QTRY_VERIFY(!bench.form->isVisible());
+    const XmlDocument saved = XmlDocument::LoadFile(path);
+    const XmlNode entry = saved.Root().ChildAt(0);
+    QCOMPARE(entry.Attribute("Left").value_or(""), std::string("120"));
   }
 
   void windowKeepsItsBandsBetweenRuns() {

@@ -11,6 +11,7 @@
 #include "app/message_locale.h"
 #include "app/window/document_kinds.h"
 #include "app/window/form_main.h"
+#include "app/window/session_end.h"
 #include "support/files.h"
 
 namespace orx {
@@ -51,6 +52,8 @@ int RunWindow(int& argc, char** argv, const CommandLineFields& fields, KeyParame
   TFormMain form(
       {params, events, clock, InstallSearchPlaces(ProgramFolder()), WindowStateFilePath(), nullptr});
   form.SetFields(fields);
+  const SessionEndSignals sessionEnd;
+  QObject::connect(&sessionEnd, &SessionEndSignals::sessionEnds, &form, &TFormMain::EndSession);
   form.show();
   application.exec();
   return 0;

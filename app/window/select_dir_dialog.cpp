@@ -18,6 +18,13 @@ bool TSelectDirDialog::Execute() {
   dialog.setOption(QFileDialog::DontUseNativeDialog, true);
   dialog.setFileMode(QFileDialog::Directory);
   dialog.setOption(QFileDialog::ShowDirsOnly, true);
+  if (!startFolder_.empty()) {
+    // A folder removed since opens its nearest existing parent.
+    QDir start(QString::fromStdString(startFolder_));
+    while (!start.exists() && start.cdUp()) {
+    }
+    if (start.exists()) dialog.setDirectory(start);
+  }
   if (!runner_.Run(dialog)) return false;
 
   const QString chosen = dialog.selectedFiles().value(0);
@@ -26,6 +33,7 @@ bool TSelectDirDialog::Execute() {
   // that is not an existing folder is no choice at all.
   if (flags_.Has(TulFlag::sRETURNONLYFSDIRS) && !QFileInfo(chosen).isDir()) return false;
   directory_ = QDir::cleanPath(chosen).toStdString();
+  startFolder_ = directory_;
   return true;
 }
 

@@ -45,6 +45,11 @@ class TSelectDirDialog final : public FolderPicker {
   [[nodiscard]] bool Execute() override;
   std::string Directory() const override { return directory_; }
 
+  // The folder the chooser opens in (its nearest existing folder); each
+  // folder chosen replaces it. Empty: the current folder.
+  void SetStartFolder(std::string folder) { startFolder_ = std::move(folder); }
+  const std::string& StartFolder() const { return startFolder_; }
+
   void SetCaption(std::string caption) { caption_ = std::move(caption); }
   void SetUlFlags(TulFlags flags) { flags_ = flags; }
 
@@ -53,6 +58,7 @@ class TSelectDirDialog final : public FolderPicker {
   DialogRunner& runner_;
   std::string caption_;
   std::string directory_;
+  std::string startFolder_;
   TulFlags flags_;
 };
 

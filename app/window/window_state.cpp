@@ -5,6 +5,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStyle>
+#include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <filesystem>
@@ -31,11 +32,21 @@ constexpr std::string_view kLeft = "Left";
 constexpr std::string_view kTop = "Top";
 constexpr std::string_view kWidth = "Width";
 // Written for windows only, after the five attributes; readers that do not
-// know it pass it over.
+// know them pass them over.
 constexpr std::string_view kMaximized = "Maximized";
+constexpr std::string_view kFrameExtraWidth = "FrameExtraWidth";
+constexpr std::string_view kFrameExtraHeight = "FrameExtraHeight";
+constexpr std::string_view kLastFolder = "LastFolder";
 // A window's dynamic property: its normal geometry as the toolkit kept it
 // when restored maximised, and the frame rectangle it stands for.
 constexpr const char* kRestoredNormal = "orxRestoredNormal";
+// A window's dynamic property: the last few inner and frame rectangles it had
+// while shown normally, oldest first.
+constexpr const char* kNormalHistory = "orxNormalHistory";
+constexpr int kNormalHistoryLength = 8;
+constexpr int kWindowManagerDelayMs = 250;
+// Larger frames than this are taken for a broken file.
+constexpr int kMaxFrameExtra = 500;
 
 XmlDocument LoadOrNew(std::string_view path) {
   try {
@@ -80,6 +91,24 @@ std::optional<int> Dimension(const XmlNode& entry, std::string_view attribute) {
   } catch (const Error&) {
     return std::nullopt;
   }
+}
+
+// What a window manager's frame adds to a window, when the entry says and the
+// value is believable.
+std::optional<QSize> SavedFrameExtra(const XmlNode& entry) {
+  const auto read = [&entry](std::string_view attribute) -> std::optional<int> {
+    try {
+      const std::int64_t value = ToInteger(entry.Attribute(attribute));
+      if (value < 0 || value > kMaxFrameExtra) return std::nullopt;
+      return static_cast<int>(value);
+    } catch (const Error&) {
+      return std::nullopt;
+    }
+  };
+  const std::optional<int> width = read(kFrameExtraWidth);
+  const std::optional<int> height = read(kFrameExtraHeight);
+  if (!width || !height) return std::nullopt;
+  return QSize(*width, *height);
 }
 
 bool HeldByLayout(const QLayout* layout, const QWidget* widget) {
@@ -150,14 +179,38 @@ QRect FitOntoScreens(const QRect& frame) {
   return fitted;
 }
 
+struct NormalPlace {
+  QRect inner;
+  QRect frame;
+};
+
+// The place a maximised window goes back to: the last one noted whose size
+// is not the maximised size.
+std::optional<NormalPlace> LastNormalPlace(const QWidget* window) {
+  const QVariantList history = window->property(kNormalHistory).toList();
+  for (auto noted = history.crbegin(); noted != history.crend(); ++noted) {
+    const QVariantList place = noted->toList();
+    if (place.size() != 2) continue;
+    const QRect inner = place[0].toRect();
+    if (inner.size() != window->size()) return NormalPlace{inner, place[1].toRect()};
+  }
+  return std::nullopt;
+}
+
 // Left and Top are the frame's corner, as the window was saved. Moved before
 // its native window exists, the toolkit asks the window manager to put the
 // frame there; moved later, it would place the inner area there instead and
 // the window would creep by its title bar and border on every start.
 void ApplyWindowGeometry(QWidget* window, std::optional<int> left, std::optional<int> top,
-                         std::optional<int> width, std::optional<int> height, bool maximized) {
+                         std::optional<int> width, std::optional<int> height, bool maximized,
+                         std::optional<QSize> savedFrameExtra) {
   QSize frameExtra = window->frameGeometry().size() - window->size();
-  if (frameExtra.isNull()) {
+  if (frameExtra.isNull() && savedFrameExtra) {
+    // The frame the window had when it was saved: a window kept against the
+    // screen's right or bottom edge comes back there, not pushed inward by a
+    // guess that is larger than the real frame.
+    frameExtra = *savedFrameExtra;
+  } else if (frameExtra.isNull()) {
     // Not framed yet: allow for a title bar and borders of the usual size,
     // so that a window cut down to the screen does not reach below it.
     const QStyle* style = window->style();
@@ -196,7 +249,11 @@ void ApplyGeometry(QWidget* widget, const XmlNode& entry) {
   const std::optional<int> width = Dimension(entry, kWidth);
 
   if (widget->isWindow()) {
-    ApplyWindowGeometry(widget, left, top, width, height, Flag(entry, kMaximized));
+    ApplyWindowGeometry(widget, left, top, width, height, Flag(entry, kMaximized),
+                        SavedFrameExtra(entry));
+    if (std::optional<std::string> folder = entry.Attribute(kLastFolder)) {
+      widget->setProperty(kLastFolderProperty, QString::fromStdString(*folder));
+    }
   } else if (auto* splitter = qobject_cast<QSplitter*>(widget->parentWidget())) {
     const std::optional<int> extent = splitter->orientation() == Qt::Vertical ? height : width;
     if (extent) ApplySplitterExtent(splitter, widget, *extent);
@@ -257,20 +314,26 @@ void StoreComponentState(QWidget* component, XmlNode& parentEntry, bool withCont
   }
   try {
     QRect geometry(component->geometry().topLeft(), component->size());
+    QSize frameExtra;
     const bool maximized = component->isWindow() && component->isMaximized();
     if (component->isWindow()) {
       // The frame's corner, and for a maximised window the place and size
       // it goes back to.
+      frameExtra = component->frameGeometry().size() - component->size();
       const QPoint frameOffset = component->geometry().topLeft() - component->pos();
       const QRect normal = component->normalGeometry();
       const QVariantList restored = component->property(kRestoredNormal).toList();
-      if (maximized && restored.size() == 2 && restored[0].toRect() == normal) {
+      if (const std::optional<NormalPlace> noted = maximized ? LastNormalPlace(component)
+                                                             : std::nullopt) {
+        geometry = QRect(noted->frame.topLeft(), noted->inner.size());
+        frameExtra = noted->frame.size() - noted->inner.size();
+      } else if (maximized && restored.size() == 2 && restored[0].toRect() == normal) {
         geometry = restored[1].toRect();
+        frameExtra = {};
       } else if (maximized && normal.isValid()) {
-        const QVariant normalOffset = component->property(kNormalFrameOffsetProperty);
         geometry = normal;
-        geometry.moveTopLeft(geometry.topLeft() -
-                             (normalOffset.isValid() ? normalOffset.toPoint() : frameOffset));
+        geometry.moveTopLeft(geometry.topLeft() - frameOffset);
+        frameExtra = {};
       } else {
         geometry.moveTopLeft(geometry.topLeft() - frameOffset);
       }
@@ -279,7 +342,16 @@ void StoreComponentState(QWidget* component, XmlNode& parentEntry, bool withCont
     entry.SetAttribute(kLeft, geometry.x());
     entry.SetAttribute(kTop, geometry.y());
     entry.SetAttribute(kWidth, geometry.width());
-    if (component->isWindow()) entry.SetAttribute(kMaximized, maximized ? 1 : 0);
+    if (component->isWindow()) {
+      entry.SetAttribute(kMaximized, maximized ? 1 : 0);
+      // Unknown (not framed, or only the maximised frame seen): not written.
+      if (!frameExtra.isNull() && frameExtra.width() >= 0 && frameExtra.height() >= 0) {
+        entry.SetAttribute(kFrameExtraWidth, frameExtra.width());
+        entry.SetAttribute(kFrameExtraHeight, frameExtra.height());
+      }
+      const QString lastFolder = component->property(kLastFolderProperty).toString();
+      if (!lastFolder.isEmpty()) entry.SetAttribute(kLastFolder, lastFolder.toStdString());
+    }
   } catch (const std::exception&) {
     // The entry stays as far as it was written.
   }
@@ -296,9 +368,8 @@ void RestoreFormState(QWidget* form, std::string_view path) {
   try {
     const XmlDocument document = LoadOrNew(path);
     const XmlNode root = document.Root();
-    if (!root) return;
     const std::string formName = NameOf(form);
-    const int count = root.ChildCount();
+    const int count = root ? root.ChildCount() : 0;
     for (int i = 0; i < count; ++i) {
       const XmlNode child = root.ChildAt(i);
       if (child.Attribute(kName) != formName) continue;
@@ -310,6 +381,61 @@ void RestoreFormState(QWidget* form, std::string_view path) {
   } catch (const std::exception&) {
     // Reading never reports anything: the window keeps its design.
   }
+  FitWindowOntoScreen(form);
+}
+
+void FitWindowOntoScreen(QWidget* window) {
+  if (!window || !window->isWindow()) return;
+  ApplyWindowGeometry(window, std::nullopt, std::nullopt, std::nullopt, std::nullopt, false,
+                      std::nullopt);
+}
+
+void LeaveMaximisedAsRestored(QWidget* window, Qt::WindowStates oldState) {
+  if (!window || !(oldState & Qt::WindowMaximized) || window->isMaximized()) return;
+  const QVariantList restored = window->property(kRestoredNormal).toList();
+  if (restored.size() != 2) return;
+  window->setProperty(kRestoredNormal, QVariant());
+  const QRect normal = restored[1].toRect();
+  const QSize maximised = window->size();
+  // Once the window manager has had time to give the window a normal size
+  // of its own, which most do at once.
+  QTimer::singleShot(kWindowManagerDelayMs, window, [window, normal, maximised] {
+    if (window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized) ||
+        window->size() != maximised) {
+      return;
+    }
+    window->resize(normal.size());
+    window->move(normal.topLeft());
+  });
+}
+
+void KeepFrameOnScreen(QWidget* window) {
+  if (!window) return;
+  QTimer::singleShot(kWindowManagerDelayMs, window, [window] {
+    if (!window->isVisible() ||
+        window->windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)) {
+      return;
+    }
+    const QRect frame = window->frameGeometry();
+    const QRect fitted = FitOntoScreens(frame);
+    if (fitted == frame) return;
+    window->resize(fitted.size() - (frame.size() - window->size()));
+    window->move(fitted.topLeft());
+  });
+}
+
+void NoteNormalGeometry(QWidget* window) {
+  if (!window || !window->isWindow() || !window->isVisible()) return;
+  if (window->windowState() &
+      (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)) {
+    return;
+  }
+  const QVariantList place{window->geometry(), window->frameGeometry()};
+  QVariantList history = window->property(kNormalHistory).toList();
+  if (!history.isEmpty() && history.back() == QVariant(place)) return;
+  history.append(QVariant(place));
+  while (history.size() > kNormalHistoryLength) history.removeFirst();
+  window->setProperty(kNormalHistory, history);
 }
 
 void SaveFormState(QWidget* form, std::string_view path) {
