@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <optional>
 #include <ostream>
 
 #include "app/message_locale.h"
@@ -256,6 +257,8 @@ struct VerdictCase {
   int exitStatus;
   const char* lastLine;
   bool trace = false;  // run with ORX_TRACE=1
+  // The example schema in two files instead (WriteSchemaInParts).
+  std::optional<::orx::testing::SchemaParts> parts = std::nullopt;
 };
 
 void PrintTo(const VerdictCase& c, std::ostream* out) { *out << c.saveReply; }
@@ -291,9 +294,10 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
   const std::string key = KeyFileFor(dir, dispatcher.port());
   const std::string log = dir / "events.jsonl";
   const std::string examples = orx::testing::SourceDir() + "/examples/";
+  const std::string xsd = c.parts ? ::orx::testing::WriteSchemaInParts(dir.path(), *c.parts)
+                                  : examples + "FA.xsd";
   const auto result = RunProcess(
-      ORX_EXECUTABLE,
-      {examples + "certificates.xml,SERVER_ORX," + key + "," + examples + "FA.xsd,HIDE"},
+      ORX_EXECUTABLE, {examples + "certificates.xml,SERVER_ORX," + key + "," + xsd + ",HIDE"},
       {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=", "SSL_CERT_FILE=" + pki->caFile(),
        "ORX_CERT_STORE=" + (dir / "certs"), "TMPDIR=" + dir.path().string(),
        "https_proxy=", "HTTPS_PROXY=", "all_proxy=", "ALL_PROXY=",
@@ -331,7 +335,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(VerdictCase{"<r><status>0</status></r>", 0, "", true},
                       VerdictCase{"<r><status>9</status><status-text>Отказ</status-text></r>", 1,
                                   ""},
-                      VerdictCase{"не XML", 1, "есть критические ошибки"}));
+                      VerdictCase{"не XML", 1, "есть критические ошибки"},
+                      // The module reads the parts of a schema as the program does.
+                      VerdictCase{"<r><status>0</status></r>", 0, "", false,
+                                  ::orx::testing::SchemaParts::Included},
+                      VerdictCase{"<r><status>1</status></r>", 0, "", false,
+                                  ::orx::testing::SchemaParts::Imported}));
 
 TEST(BatchPackageRunTest, WritesThePackageFileAndExitsZero) {
   ScratchDir dir;

@@ -165,7 +165,7 @@ int RunInspect(int argc, const char* const* argv, const Clock& clock, const Outp
   RestoreNamespaceDeclaration(content);
   const SchemaChecker schema(f[2]);
   const std::uint64_t problems = schema.CheckText(
-      content, nullptr, [&io](const SchemaProblem& problem) { io.Problem("sync.xml", problem); });
+      content, [&io](const SchemaProblem& problem) { io.Problem("sync.xml", problem); });
   if (problems == 0) {
     io.Fact("schema", "valid");
     return kExitSuccess;
