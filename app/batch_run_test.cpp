@@ -19,6 +19,7 @@
 #include "package/cipher.h"
 #include "testing/event_log_reader.h"
 #include "testing/https_test_server.h"
+#include "testing/nginx_front.h"
 #include "testing/test_support.h"
 #include "testing/zip_reader.h"
 
@@ -253,15 +254,21 @@ std::string KeyFileFor(const ScratchDir& dir, int port) {
 }
 
 struct VerdictCase {
-  const char* saveReply;
+  std::string saveReply;
   int exitStatus;
-  const char* lastLine;
+  std::string lastLine;
   bool trace = false;  // run with ORX_TRACE=1
+  // The servers behind nginx, their replies chunked; the client certificate
+  // is issued by an intermediate CA and checked by nginx.
+  std::optional<orx::testing::NginxFront::Options> nginx = std::nullopt;
   // The example schema in two files instead (WriteSchemaInParts).
   std::optional<::orx::testing::SchemaParts> parts = std::nullopt;
 };
 
-void PrintTo(const VerdictCase& c, std::ostream* out) { *out << c.saveReply; }
+void PrintTo(const VerdictCase& c, std::ostream* out) {
+  *out << c.saveReply.substr(0, 60) << (c.nginx ? " through nginx" : "")
+       << (c.parts ? ", schema in parts" : "");
+}
 
 class BatchServerRunTest : public ::testing::TestWithParam<VerdictCase> {};
 
@@ -271,27 +278,34 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
   const VerdictCase& c = GetParam();
   ScratchDir dir;
   auto pki = std::make_shared<TestPki>();
+  std::optional<orx::testing::NginxFront> front;
+  if (c.nginx) front.emplace(*pki, *c.nginx);
+  const auto intermediate = pki->MakeIntermediateCa("/O=Test/CN=Departmental CA");
   pki->MakeClientCert("/O=Test/CN=Office 7 Form A", orx::testing::CertFormat::Pem,
-                      dir.path() / "certs" / "office.pem");
+                      dir.path() / "certs" / "office.pem", front ? &intermediate : nullptr);
+  const auto answer = [&c](std::string body) {
+    orx::testing::HttpsTestReply reply = Reply(std::move(body));
+    reply.chunked = c.nginx.has_value();
+    return reply;
+  };
 
   HttpsTestServer::Options cdbOptions;
   cdbOptions.pki = pki;
-  cdbOptions.clientCert = ClientCertRequest::Required;
-  cdbOptions.script = {{"/cdb/version", {Reply("<r><certificate/></r>")}},
-                       {"/cdb/save", {Reply(c.saveReply)}}};
+  cdbOptions.clientCert = front ? ClientCertRequest::None : ClientCertRequest::Required;
+  cdbOptions.script = {{"/cdb/version", {answer("<r><certificate/></r>")}},
+                       {"/cdb/save", {answer(c.saveReply)}}};
   HttpsTestServer cdb(cdbOptions);
 
-  HttpsTestServer::Options dispatcherOptions;
-  dispatcherOptions.pki = pki;
-  dispatcherOptions.clientCert = ClientCertRequest::Required;
+  HttpsTestServer::Options dispatcherOptions = cdbOptions;
   dispatcherOptions.script = {
       {"/sync/hello",
-       {Reply("<hello><exchangeProtocol version=\"2\"/><cdb host=\"127.0.0.1\" port=\"" +
-              std::to_string(cdb.port()) + "\" path=\"/cdb/\"/></hello>")}}};
+       {answer("<hello><exchangeProtocol version=\"2\"/><cdb host=\"127.0.0.1\" port=\"" +
+               std::to_string(front ? front->port() : cdb.port()) + "\" path=\"/cdb/\"/></hello>")}}};
   HttpsTestServer dispatcher(dispatcherOptions);
   const std::string hello = dispatcherOptions.script["/sync/hello"].front().body;
+  if (front) front->Start({{"/sync/", dispatcher.port()}, {"/cdb/", cdb.port()}});
 
-  const std::string key = KeyFileFor(dir, dispatcher.port());
+  const std::string key = KeyFileFor(dir, front ? front->port() : dispatcher.port());
   const std::string log = dir / "events.jsonl";
   const std::string examples = orx::testing::SourceDir() + "/examples/";
   const std::string xsd = c.parts ? ::orx::testing::WriteSchemaInParts(dir.path(), *c.parts)
@@ -302,7 +316,7 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
        "ORX_CERT_STORE=" + (dir / "certs"), "TMPDIR=" + dir.path().string(),
        "https_proxy=", "HTTPS_PROXY=", "all_proxy=", "ALL_PROXY=",
        std::string("ORX_TRACE=") + (c.trace ? "1" : "")});
-  EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
+  EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError << (front ? front->log() : "");
   if (c.trace) {
     // Each request and reply, the office key hidden, before the log-pane lines.
     const std::string query = "?orxn=7&plcn=1&orxk=***&pver=4.1.1.1 (64 bytes)\n";
@@ -312,7 +326,7 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
                              std::to_string(hello.size()) + " bytes)\n> GET " + cdbUrl +
                              "/cdb/version" + query + "< 200 (21 bytes)\n> POST " + cdbUrl +
                              "/cdb/save (";
-    const std::string tail = " bytes)\n< 200 (" + std::to_string(std::strlen(c.saveReply)) +
+    const std::string tail = " bytes)\n< 200 (" + std::to_string(c.saveReply.size()) +
                              " bytes)\nСинхронизация завершена\n";
     EXPECT_TRUE(result.standardError.starts_with(head)) << result.standardError;
     EXPECT_TRUE(result.standardError.ends_with(tail)) << result.standardError;
@@ -326,8 +340,41 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
   const auto records = ReadEventLog(log);
   ASSERT_GE(records.size(), 2u);
   EXPECT_EQ(records.back().strings, std::vector<std::string>{"Конец передачи"});
-  EXPECT_EQ(dispatcher.requests().size(), 1u);
-  EXPECT_EQ(dispatcher.requests().at(0).clientCertSubject, "CN=Office 7 Form A,O=Test");
+  auto requests = dispatcher.requests();
+  const auto cdbRequests = cdb.requests();
+  requests.insert(requests.end(), cdbRequests.begin(), cdbRequests.end());
+  ASSERT_EQ(requests.size(), 3u);
+  for (const auto& request : requests) {
+    if (!front) {
+      EXPECT_EQ(request.clientCertSubject, "CN=Office 7 Form A,O=Test");
+      continue;
+    }
+    // What nginx saw: HTTP/1.1 although it offered HTTP/2, and the TLS
+    // version it allowed.
+    EXPECT_EQ(request.Header("X-Client-Subject"), "CN=Office 7 Form A,O=Test");
+    EXPECT_EQ(request.Header("X-Http-Version"), "HTTP/1.1");
+    if (!c.nginx->tlsVersion.empty()) {
+      EXPECT_EQ(request.Header("X-Tls-Protocol"), "TLSv" + c.nginx->tlsVersion);
+    }
+  }
+}
+
+// A verdict listing count certificates, each with an error when status is 1.
+std::string Verdict(int status, int count) {
+  std::string reply = "<r><status>" + std::to_string(status) +
+                      "</status><status-text>Есть замечания</status-text><certificates>";
+  for (int i = 0; i < count; ++i) {
+    reply += "<certificate id=\"" + std::to_string(i) + "\" status-text=\"принят\">" +
+             (status == 1 ? "<error>Поле 7 пусто</error>" : "") + "</certificate>";
+  }
+  return reply + "</certificates></r>";
+}
+
+orx::testing::NginxFront::Options Nginx(std::string tlsVersion) {
+  orx::testing::NginxFront::Options options;
+  options.tlsVersion = std::move(tlsVersion);
+  options.clientCert = ClientCertRequest::Required;
+  return options;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -336,10 +383,14 @@ INSTANTIATE_TEST_SUITE_P(
                       VerdictCase{"<r><status>9</status><status-text>Отказ</status-text></r>", 1,
                                   ""},
                       VerdictCase{"не XML", 1, "есть критические ошибки"},
+                      // The verdicts of 100,000 and 75,000 certificates offices meet.
+                      VerdictCase{Verdict(0, 100000), 0, "", false, Nginx("1.3")},
+                      VerdictCase{Verdict(1, 75000), 0, "    Бланк 74999  принят\n        Поле 7 пусто\n",
+                                  false, Nginx("1.2")},
                       // The module reads the parts of a schema as the program does.
-                      VerdictCase{"<r><status>0</status></r>", 0, "", false,
+                      VerdictCase{"<r><status>0</status></r>", 0, "", false, std::nullopt,
                                   ::orx::testing::SchemaParts::Included},
-                      VerdictCase{"<r><status>1</status></r>", 0, "", false,
+                      VerdictCase{"<r><status>1</status></r>", 0, "", false, std::nullopt,
                                   ::orx::testing::SchemaParts::Imported}));
 
 TEST(BatchPackageRunTest, WritesThePackageFileAndExitsZero) {

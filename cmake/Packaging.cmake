@@ -7,6 +7,7 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/convertor-orx.1
 install(FILES ${PROJECT_SOURCE_DIR}/docs/orx-make-keyfile.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/docs/ru/convertor-orx.1
+              ${PROJECT_SOURCE_DIR}/docs/ru/orx-make-keyfile.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/ru/man1)
 install(FILES ${PROJECT_SOURCE_DIR}/data/convertor-orx.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps

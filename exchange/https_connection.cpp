@@ -160,6 +160,17 @@ bool ExpectServerName(SSL_CTX* ctx, const std::string& host) {
   return X509_VERIFY_PARAM_set1_host(param, bare.c_str(), bare.size()) == 1;
 }
 
+// libcurl runs the context callback for the TLS connection to an HTTPS proxy
+// as well, before the one to the server inside the tunnel. Starting a TLS
+// connection to a proxy, it marks the proxy's certificate as not yet
+// verified; the connection to the server is only made once the proxy's
+// certificate has passed, and without a proxy the mark is never set.
+bool ForProxy(CURL* handle) {
+  long proxyVerified = X509_V_OK;
+  return curl_easy_getinfo(handle, CURLINFO_PROXY_SSL_VERIFYRESULT, &proxyVerified) == CURLE_OK &&
+         proxyVerified != X509_V_OK;
+}
+
 }  // namespace
 
 struct THttpsConnection::Impl {
@@ -176,6 +187,8 @@ struct THttpsConnection::Impl {
   bool complete = false;  // the last request succeeded and body holds its response
   std::size_t replyLimit = 0;
   bool replyTooLarge = false;
+  std::uint64_t received = 0;  // reply bytes of the running request, headers included
+  std::optional<TransferWatch> watch;
 
   // Client certificate selection during the handshake.
   std::string certStoreFolder;
@@ -190,6 +203,7 @@ struct THttpsConnection::Impl {
   static size_t Write(char* data, size_t size, size_t count, void* user) {
     auto* self = static_cast<Impl*>(user);
     const std::size_t bytes = size * count;
+    self->received += bytes;
     std::string& body = self->body;
     if (bytes > self->replyLimit - body.size()) {
       self->replyTooLarge = true;
@@ -204,6 +218,28 @@ struct THttpsConnection::Impl {
       return 0;
     }
     return bytes;
+  }
+
+  // Reply headers count as bytes moving.
+  static size_t Header(char*, size_t size, size_t count, void* user) {
+    static_cast<Impl*>(user)->received += size * count;
+    return size * count;
+  }
+
+  // The one place where a running transfer is looked at while it runs
+  // (libcurl calls it about once a second, and whenever bytes move), and
+  // the one place that may stop it: nonzero ends the transfer.
+  static int Progress(void* user, curl_off_t, curl_off_t, curl_off_t toSend, curl_off_t sent) {
+    auto* self = static_cast<Impl*>(user);
+    if (!self->watch) return 0;
+    curl_off_t beforeTransfer = 0;
+    curl_easy_getinfo(self->handle.get(), CURLINFO_PRETRANSFER_TIME_T, &beforeTransfer);
+    TransferState state;
+    state.connected = beforeTransfer > 0;
+    state.sent = static_cast<std::uint64_t>(sent);
+    state.toSend = static_cast<std::uint64_t>(toSend);
+    state.received = self->received;
+    return self->watch->Check(TransferWatch::Clock::now(), state) == TransferLimit::None ? 0 : 1;
   }
 
   // Called by OpenSSL only when the server asks for a client certificate.
@@ -238,7 +274,11 @@ struct THttpsConnection::Impl {
     if (self) self->alertReceived = SSL_alert_desc_string_long(value);
   }
 
+  // A proxy's connection is left as libcurl makes it: it checks the proxy's
+  // certificate against the proxy's name itself, and with no client
+  // certificate callback OpenSSL answers a proxy that asks for one with none.
   static CURLcode SslContext(CURL* handle, void* context, void* user) {
+    if (ForProxy(handle)) return CURLE_OK;
     auto* ctx = static_cast<SSL_CTX*>(context);
     auto* self = static_cast<Impl*>(user);
     SSL_CTX_set_app_data(ctx, user);
@@ -290,79 +330,95 @@ void THttpsConnection::CloseHandles() {
   impl_->noMatchingCert = false;
   impl_->certProblem.clear();
   impl_->certSent.clear();
+  impl_->watch.reset();
+}
+
+bool THttpsConnection::Fail(int code, std::string detail) {
+  lastError_ = static_cast<std::uint32_t>(code);
+  lastErrorDetail_ = std::move(detail);
+  CloseHandles();
+  return false;
 }
 
 bool THttpsConnection::ConnectToHttpsServer(std::string_view verb) {
   CloseHandles();
   lastErrorDetail_.clear();
+  endingLimit_.clear();
   if (Port < 0 || Port > 65535) throw Error("Range check error");
-
-  const auto fail = [this](CURLcode code, std::string detail = {}) {
-    lastError_ = static_cast<std::uint32_t>(code);
-    lastErrorDetail_ = std::move(detail);
-    CloseHandles();
+  if (const CURLcode init = InitLibraries(); init != CURLE_OK) return Fail(init);
+  if (OuterDeadline && std::chrono::steady_clock::now() >= OuterDeadline->at) {
+    endingLimit_ = OuterDeadline->limit;
+    return Fail(CURLE_OPERATION_TIMEDOUT, endingLimit_);
+  }
+  impl_->verb = std::string(verb);
+  if (!PrepareTarget() || !ResolveUnlessProxied() || !MakeHeaderList() || !ApplyOptions())
     return false;
-  };
-  if (const CURLcode init = InitLibraries(); init != CURLE_OK) return fail(init);
+  lastError_ = 0;
+  return true;
+}
 
+// A host name that cannot make a URL, or whose URL would take the request
+// anywhere but to that host and port, fails here, where the server is named,
+// rather than at the send.
+bool THttpsConnection::PrepareTarget() {
   Impl& impl = *impl_;
   impl.url = "https://" + serverName_ + ":" + std::to_string(Port) + RequestTarget(ObjectName);
   impl.host = serverName_;
-  {
-    // A host name that cannot make a URL, or whose URL would take the
-    // request anywhere but to that host and port, fails here, where the
-    // server is named, rather than at the send.
-    CurlUrlPtr parsed(curl_url());
-    if (!parsed) return fail(CURLE_OUT_OF_MEMORY);
-    if (serverName_.empty() ||
-        curl_url_set(parsed.get(), CURLUPART_URL, impl.url.c_str(), 0) != CURLUE_OK ||
-        UrlPart(parsed.get(), CURLUPART_HOST) != serverName_ ||
-        UrlPart(parsed.get(), CURLUPART_PORT) != std::to_string(Port) ||
-        !UrlPart(parsed.get(), CURLUPART_USER).empty())
-      return fail(CURLE_URL_MALFORMAT, "bad server name \"" + serverName_ + "\"");
-  }
-  if (!ProxyResolves(serverName_)) {
-    // A name lookup can wait as long as a transfer, so it runs where one would.
-    bool resolved = false;
-    const auto lookUp = [this, &resolved] { resolved = Resolves(serverName_, Port); };
-    if (BlockingCalls != nullptr) {
-      BlockingCalls->Run(lookUp);
-    } else {
-      lookUp();
-    }
-    if (!resolved)
-      return fail(CURLE_COULDNT_RESOLVE_HOST, "Could not resolve host: " + serverName_);
-  }
+  CurlUrlPtr parsed(curl_url());
+  if (!parsed) return Fail(CURLE_OUT_OF_MEMORY);
+  if (serverName_.empty() ||
+      curl_url_set(parsed.get(), CURLUPART_URL, impl.url.c_str(), 0) != CURLUE_OK ||
+      UrlPart(parsed.get(), CURLUPART_HOST) != serverName_ ||
+      UrlPart(parsed.get(), CURLUPART_PORT) != std::to_string(Port) ||
+      !UrlPart(parsed.get(), CURLUPART_USER).empty())
+    return Fail(CURLE_URL_MALFORMAT, "bad server name \"" + serverName_ + "\"");
+  return true;
+}
 
-  impl.handle.reset(curl_easy_init());
-  if (!impl.handle) return fail(CURLE_FAILED_INIT);
-  CURL* h = impl.handle.get();
-  impl.errorBuffer[0] = '\0';
+bool THttpsConnection::ResolveUnlessProxied() {
+  if (ProxyResolves(serverName_)) return true;
+  // A name lookup can wait as long as a transfer, so it runs where one would.
+  bool resolved = false;
+  const auto lookUp = [this, &resolved] { resolved = Resolves(serverName_, Port); };
+  if (BlockingCalls != nullptr) {
+    BlockingCalls->Run(lookUp);
+  } else {
+    lookUp();
+  }
+  if (!resolved) return Fail(CURLE_COULDNT_RESOLVE_HOST, "Could not resolve host: " + serverName_);
+  return true;
+}
 
+bool THttpsConnection::MakeHeaderList() {
   curl_slist* list = nullptr;
+  const auto add = [&list](const std::string& header) {
+    curl_slist* next = curl_slist_append(list, header.c_str());
+    if (!next) {
+      curl_slist_free_all(list);
+      return false;
+    }
+    list = next;
+    return true;
+  };
   std::size_t start = 0;
   while (start < Headers.size()) {
     std::size_t end = Headers.find_first_of("\r\n", start);
     if (end == std::string::npos) end = Headers.size();
-    if (end > start) {
-      curl_slist* next = curl_slist_append(list, Headers.substr(start, end - start).c_str());
-      if (!next) {
-        curl_slist_free_all(list);
-        return fail(CURLE_OUT_OF_MEMORY);
-      }
-      list = next;
-    }
+    if (end > start && !add(Headers.substr(start, end - start))) return Fail(CURLE_OUT_OF_MEMORY);
     start = end + 1;
   }
   // No "Expect: 100-continue" before large bodies: send them at once.
-  curl_slist* next = curl_slist_append(list, "Expect:");
-  if (!next) {
-    curl_slist_free_all(list);
-    return fail(CURLE_OUT_OF_MEMORY);
-  }
-  impl.headers.reset(next);
+  if (!add("Expect:")) return Fail(CURLE_OUT_OF_MEMORY);
+  impl_->headers.reset(list);
+  return true;
+}
 
-  impl.verb = std::string(verb);
+bool THttpsConnection::ApplyOptions() {
+  Impl& impl = *impl_;
+  impl.handle.reset(curl_easy_init());
+  if (!impl.handle) return Fail(CURLE_FAILED_INIT);
+  CURL* h = impl.handle.get();
+  impl.errorBuffer[0] = '\0';
   impl.caFile = EnvOrEmpty("SSL_CERT_FILE");
   impl.caPath = EnvOrEmpty("SSL_CERT_DIR");
 
@@ -381,32 +437,39 @@ bool THttpsConnection::ConnectToHttpsServer(std::string_view verb) {
   set(CURLOPT_FOLLOWLOCATION, 1L);
   set(CURLOPT_MAXREDIRS, 10L);
   set(CURLOPT_NOSIGNAL, 1L);
-  // Nothing waits for ever: not a server that never answers, nor one that
-  // trickles a byte now and then, nor one whose reply never ends.
-  set(CURLOPT_CONNECTTIMEOUT, RequestLimits.connectSeconds);
-  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-  set(CURLOPT_LOW_SPEED_TIME, RequestLimits.stallSeconds);
-  set(CURLOPT_TIMEOUT, RequestLimits.wholeSeconds);
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(RequestLimits.replyBytes));
-  set(CURLOPT_SSL_VERIFYPEER, 1L);
-  set(CURLOPT_SSL_VERIFYHOST, 2L);
-  // libcurl does not read these variables itself; OpenSSL's tools do, one
-  // variable at a time, and so do we.
-  if (!impl.caFile.empty()) set(CURLOPT_CAINFO, impl.caFile.c_str());
-  if (!impl.caPath.empty()) set(CURLOPT_CAPATH, impl.caPath.c_str());
-  set(CURLOPT_SSL_CTX_FUNCTION, &Impl::SslContext);
-  set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&impl));
   set(CURLOPT_WRITEFUNCTION, &Impl::Write);
   set(CURLOPT_WRITEDATA, static_cast<void*>(&impl));
-  if (rc != CURLE_OK) return fail(rc, impl.errorBuffer);
-
-  lastError_ = 0;
+  set(CURLOPT_HEADERFUNCTION, &Impl::Header);
+  set(CURLOPT_HEADERDATA, static_cast<void*>(&impl));
+  set(CURLOPT_NOPROGRESS, 0L);
+  set(CURLOPT_XFERINFOFUNCTION, &Impl::Progress);
+  set(CURLOPT_XFERINFODATA, static_cast<void*>(&impl));
+  // The server's certificate and name, and an HTTPS proxy's, are always
+  // verified, against the same roots. libcurl does not read these variables
+  // itself; OpenSSL's tools do, one variable at a time, and so do we.
+  set(CURLOPT_SSL_VERIFYPEER, 1L);
+  set(CURLOPT_SSL_VERIFYHOST, 2L);
+  set(CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
+  set(CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
+  if (!impl.caFile.empty()) {
+    set(CURLOPT_CAINFO, impl.caFile.c_str());
+    set(CURLOPT_PROXY_CAINFO, impl.caFile.c_str());
+  }
+  if (!impl.caPath.empty()) {
+    set(CURLOPT_CAPATH, impl.caPath.c_str());
+    set(CURLOPT_PROXY_CAPATH, impl.caPath.c_str());
+  }
+  set(CURLOPT_SSL_CTX_FUNCTION, &Impl::SslContext);
+  set(CURLOPT_SSL_CTX_DATA, static_cast<void*>(&impl));
+  if (rc != CURLE_OK) return Fail(rc, impl.errorBuffer);
   return true;
 }
 
 bool THttpsConnection::SendHttpsRequest() {
   Impl& impl = *impl_;
   lastErrorDetail_.clear();
+  endingLimit_.clear();
   impl.body.clear();
   impl.complete = false;
   impl.noMatchingCert = false;
@@ -439,13 +502,31 @@ bool THttpsConnection::SendHttpsRequest() {
     set(CURLOPT_HTTPGET, 1L);
     set(CURLOPT_CUSTOMREQUEST, impl.verb == "GET" ? nullptr : impl.verb.c_str());
   }
+
+  // The time limits start now. libcurl's own timers end the connection
+  // attempt and the whole request; the watch does the rest.
+  const auto now = TransferWatch::Clock::now();
+  const std::uint64_t bodyBytes = impl.requestData ? impl.requestData->size() : 0;
+  impl.watch.emplace(RequestLimits, bodyBytes, now,
+                     OuterDeadline ? std::optional(OuterDeadline->at) : std::nullopt);
+  auto untilEnd = impl.watch->Allowance();
+  if (OuterDeadline) {
+    untilEnd = std::min(untilEnd, std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      OuterDeadline->at - now));
+  }
+  // Zero would mean no limit at all.
+  untilEnd = std::max(untilEnd, std::chrono::milliseconds(1));
+  set(CURLOPT_CONNECTTIMEOUT_MS,
+      static_cast<long>(std::min(untilEnd, RequestLimits.connect).count()));
+  set(CURLOPT_TIMEOUT_MS, static_cast<long>(untilEnd.count()));
+
   impl.replyLimit = RequestLimits.replyBytes;
   impl.replyTooLarge = false;
+  impl.received = 0;
   impl.certSent.clear();
   impl.alertReceived.clear();
   if (Trace) {
-    Trace("> " + impl.verb + " " + impl.url + " (" +
-          std::to_string(impl.requestData ? impl.requestData->size() : 0) + " bytes)");
+    Trace("> " + impl.verb + " " + impl.url + " (" + std::to_string(bodyBytes) + " bytes)");
   }
   if (rc == CURLE_OK) {
     // The transfer touches only this connection, so it may run on a worker.
@@ -487,8 +568,12 @@ bool THttpsConnection::Finish(int result) {
       lastError_ = CURLE_FILESIZE_EXCEEDED;
       lastErrorDetail_ = "the server's reply is larger than " +
                          std::to_string(RequestLimits.replyBytes) + " bytes";
-    } else if (rc == CURLE_OPERATION_TIMEDOUT) {
-      lastErrorDetail_ += "; " + WhichLimit();
+    } else if ((rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK) &&
+               impl.watch) {
+      lastError_ = CURLE_OPERATION_TIMEDOUT;
+      endingLimit_ = impl.watch->Describe(impl.watch->Ended(TransferWatch::Clock::now()),
+                                          OuterDeadline ? OuterDeadline->limit : std::string());
+      lastErrorDetail_ = endingLimit_;
     } else if ((rc == CURLE_SSL_CONNECT_ERROR || rc == CURLE_SEND_ERROR ||
                 rc == CURLE_RECV_ERROR) &&
                !impl.certSent.empty()) {
@@ -511,19 +596,6 @@ bool THttpsConnection::Finish(int result) {
   impl.complete = true;
   lastError_ = 0;
   return true;
-}
-
-std::string THttpsConnection::WhichLimit() const {
-  CURL* h = impl_->handle.get();
-  curl_off_t connected = 0;
-  curl_off_t total = 0;
-  curl_easy_getinfo(h, CURLINFO_APPCONNECT_TIME_T, &connected);
-  curl_easy_getinfo(h, CURLINFO_TOTAL_TIME_T, &total);
-  if (std::string_view(impl_->errorBuffer).starts_with("Operation too slow"))
-    return "nothing arrived for " + std::to_string(RequestLimits.stallSeconds) + " s";
-  if (connected == 0 && total < RequestLimits.wholeSeconds * 1000000)
-    return "no connection within " + std::to_string(RequestLimits.connectSeconds) + " s";
-  return "the request took longer than " + std::to_string(RequestLimits.wholeSeconds) + " s";
 }
 
 std::u16string THttpsConnection::ReadResponse() {
@@ -559,6 +631,11 @@ std::string ErrorCodeText(std::uint32_t code) {
 
 std::string ErrorCodeMessage(std::uint32_t code) {
   return "[ErrorCode " + std::to_string(code) + "]" + ErrorCodeText(code);
+}
+
+std::string EndingLimitNote(const THttpsConnection& connection) {
+  return connection.EndingLimit().empty() ? std::string()
+                                          : " (" + connection.EndingLimit() + ")";
 }
 
 namespace {

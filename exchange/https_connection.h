@@ -3,6 +3,7 @@
 // the server's certificate and host name always verified. A client
 // certificate is taken from the certificate store folder only when the
 // server's handshake asks for one.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <string>
 #include <string_view>
 
+#include "exchange/transfer_watch.h"
 #include "support/blocking_call.h"
 #include "support/error.h"
 
@@ -40,16 +42,19 @@ class THttpsConnection {
   // Runs the transfer of SendHttpsRequest (not owned); nullptr: in place.
   BlockingCallRunner* BlockingCalls = nullptr;
 
-  // What ends a request: no connection within `connectSeconds`, nothing
-  // received for `stallSeconds`, the whole request lasting longer than
-  // `wholeSeconds`, or a reply body larger than `replyBytes`.
-  struct Limits {
-    long connectSeconds = 60;
-    long stallSeconds = 60;
-    long wholeSeconds = 300;
-    std::size_t replyBytes = std::size_t{64} * 1024 * 1024;
-  };
+  // What ends a request (exchange/transfer_watch.h). Tests shorten the
+  // limits here; nothing else sets them.
+  using Limits = TransferLimits;
   Limits RequestLimits;
+
+  // A moment by which every request must have ended, whatever its own
+  // limits allow, and the words that name it when it ends one. Requests
+  // made after it fail at once.
+  struct Deadline {
+    std::chrono::steady_clock::time_point at;
+    std::string limit;
+  };
+  std::optional<Deadline> OuterDeadline;
 
   // When set, told one line per request sent ("> GET https://host:port/path?query
   // (N bytes)") and per reply ("< 200 (N bytes)", or "< no reply" with the error).
@@ -78,8 +83,12 @@ class THttpsConnection {
   // LastErrorDetail names the subject and the folder. When the server refuses
   // the certificate sent, LastErrorDetail says so and names its subject. A
   // reply body over RequestLimits.replyBytes gives 63 (CURLE_FILESIZE_EXCEEDED);
-  // a time limit gives 28, with LastErrorDetail naming the limit. The server's
-  // name is checked during the handshake, before a client certificate goes out.
+  // a time limit gives 28, with LastErrorDetail and EndingLimit naming the
+  // limit. The server's name is checked during the handshake, before a client
+  // certificate goes out. Through an HTTPS proxy (https_proxy and the like)
+  // the proxy's certificate is checked against the proxy's own name with the
+  // same trusted roots, and the client certificate goes only to the server,
+  // inside the tunnel.
   [[nodiscard]] bool SendHttpsRequest();
   // The whole response body decoded from UTF-8 (any status); empty when it
   // is not valid UTF-8, and before a request succeeded. The body is handed
@@ -93,16 +102,24 @@ class THttpsConnection {
   std::uint32_t LastError() const { return lastError_; }
   // libcurl's detailed error text of the last failure (its error buffer), if any.
   const std::string& LastErrorDetail() const { return lastErrorDetail_; }
+  // When a time limit ended the last request, the operator's words for it
+  // ("нет соединения с сервером за 60 с"); empty otherwise.
+  const std::string& EndingLimit() const { return endingLimit_; }
 
  private:
+  bool Fail(int curlCode, std::string detail = {});
   bool Finish(int curlCode);
-  std::string WhichLimit() const;
+  bool PrepareTarget();
+  bool ResolveUnlessProxied();
+  bool MakeHeaderList();
+  bool ApplyOptions();
 
   struct Impl;
   std::unique_ptr<Impl> impl_;
   std::string serverName_;
   std::uint32_t lastError_ = 0;
   std::string lastErrorDetail_;
+  std::string endingLimit_;
 };
 
 // One GET from start to end; returns the body (UTF-8). Throws Error
@@ -129,5 +146,10 @@ std::string ErrorCodeText(std::uint32_t code);
 
 // "[ErrorCode N]" followed at once by ErrorCodeText(N).
 std::string ErrorCodeMessage(std::uint32_t code);
+
+// " (" EndingLimit ")" when a time limit ended the connection's last request,
+// else empty: what follows the error code's text in the records and lines
+// of a failed request, so that they say which limit it was.
+std::string EndingLimitNote(const THttpsConnection& connection);
 
 }  // namespace orx

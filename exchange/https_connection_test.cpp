@@ -233,6 +233,53 @@ TEST_F(HttpsConnectionTest, ServerCertificateIsAlwaysVerified) {
   EXPECT_EQ(Get(server, "/", "", "localhost"), "ok");  // the same CA, a name it holds
 }
 
+// The client certificate goes only to the server, inside the tunnel; the
+// proxy's own certificate is checked against the proxy's name, with the
+// roots SSL_CERT_FILE names.
+TEST_F(HttpsConnectionTest, AnHttpsProxySeesNoClientCertificate) {
+  HttpsTestServer::Options options;
+  options.pki = std::make_shared<testing::TestPki>();
+  options.script = {{"*", {Reply("ok")}}};
+  options.clientCert = ClientCertRequest::Required;
+  options.serverNames = {"127.0.0.1"};
+  HttpsTestServer server(options);
+  options.clientCert = ClientCertRequest::Optional;
+  options.connectProxy = true;
+  options.serverNames = {"localhost"};
+  HttpsTestServer proxy(options);
+  options.serverNames = {"other.example"};
+  HttpsTestServer misnamedProxy(options);
+  options.pki->MakeClientCert("/O=Test/CN=Office 7 Form A", CertFormat::Pem,
+                              store_.path() / "a.pem");
+  Use(server);
+  testing::ScopedEnv everythingProxied("no_proxy", nullptr);
+  {
+    const std::string address = "https://localhost:" + std::to_string(proxy.port());
+    testing::ScopedEnv viaProxy("https_proxy", address.c_str());
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Get(server, "/sync/hello"), "ok") << proxy.log();
+  }
+  const std::string target = "127.0.0.1:" + std::to_string(server.port());
+  const auto tunnels = proxy.requests();
+  ASSERT_EQ(tunnels.size(), 3u);
+  for (const auto& tunnel : tunnels) {
+    EXPECT_EQ(tunnel.method, "CONNECT");
+    EXPECT_EQ(tunnel.target, target);
+    EXPECT_EQ(tunnel.clientCertSubject, "");
+  }
+  const auto requests = server.requests();
+  ASSERT_EQ(requests.size(), 3u);
+  for (const auto& request : requests) {
+    EXPECT_EQ(request.clientCertSubject, "CN=Office 7 Form A,O=Test");
+  }
+
+  const std::string address = "https://localhost:" + std::to_string(misnamedProxy.port());
+  testing::ScopedEnv viaProxy("https_proxy", address.c_str());
+  const std::string message = ThrownMessage([&] { Get(server, "/sync/hello"); });
+  EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode 60]", 0), 0u) << message;
+  EXPECT_TRUE(misnamedProxy.requests().empty());
+  EXPECT_EQ(server.requests().size(), 3u);
+}
+
 TEST_F(HttpsConnectionTest, GetCarriesTheBodyAndTheHeaders) {
   HttpsTestServer server({{"*", {Reply("ok")}}});
   Use(server);
@@ -256,11 +303,17 @@ TEST_F(HttpsConnectionTest, GetCarriesTheBodyAndTheHeaders) {
   }
 }
 
+// A large body goes at once, and a slow line has time for it: the server
+// takes it in for longer than a request may take without a body.
 TEST_F(HttpsConnectionTest, PostSendsALargeBodyAtOnce) {
-  HttpsTestServer server({{"/cdb/save", {Reply("saved")}}});
+  HttpsTestReply saved = Reply("saved");
+  saved.readBytesPerSecond = 512 * 1024;
+  HttpsTestServer server({{"/cdb/save", {saved}}});
   Use(server);
   std::string body(1536 * 1024, 'x');
   body[0] = '\xD0';
+  connection_.RequestLimits.whole = std::chrono::seconds(1);
+  connection_.RequestLimits.perBodyChunk = std::chrono::milliseconds(50);  // 4.8 s for the body
   connection_.SetServerName("localhost");
   connection_.Port = server.port();
   connection_.ObjectName = "/cdb/save";
@@ -308,27 +361,38 @@ TEST_F(HttpsConnectionTest, ResponseBodiesOfAnyStatusAreDecodedWhole) {
 }
 
 TEST_F(HttpsConnectionTest, TransferFailuresAreFailuresOfTheSend) {
+  using std::chrono_literals::operator""s;
   const THttpsConnection::Limits limits;
   HttpsTestReply oversized;
   oversized.fillBytes = limits.replyBytes + 1;
   HttpsTestReply endless;
   endless.endless = true;
   HttpsTestReply trickle = Reply(std::string(100, 'x'));
-  trickle.trickleSeconds = 0.5;
+  trickle.trickleSeconds = 0.1;  // 10 bytes a second
+  HttpsTestReply late = Reply("late");
+  late.stallSeconds = 3;
+  HttpsTestReply slowReader = Reply("read");
+  slowReader.readBytesPerSecond = 512 * 1024;
   HttpsTestServer server({{"/drop", {DroppedReply(std::string(50000, 'a'), 20000)}},
                           {"/to-http", {Redirect("http://127.0.0.1/")}},
                           {"/oversized", {oversized}},
                           {"/endless", {endless}},
-                          {"/trickle", {trickle}}});
+                          {"/trickle", {trickle}},
+                          {"/late", {late}},
+                          {"/slow-reader", {slowReader}}});
   Use(server);
+  const testing::LoopbackListener silent;  // takes connections, never answers
   const std::string tooLarge =
       " (the server's reply is larger than " + std::to_string(limits.replyBytes) + " bytes)";
+  const std::string timedOut = "SendHttpsRequest: [ErrorCode 28]Истекло время ожидания (";
+  const std::string upload(1536 * 1024, 'u');
   const struct {
     std::string path;
     int port;
     std::string prefix;
-    std::string detail;  // what the message must also say
-    long wholeSeconds = THttpsConnection::Limits().wholeSeconds;
+    std::string detail;  // what the message must end with
+    THttpsConnection::Limits limits = {};
+    std::string body = "q";
   } cases[] = {
       {"/drop", server.port(),
        "SendHttpsRequest: [ErrorCode 18]Ответ сервера пришёл не полностью (", ""},
@@ -340,11 +404,21 @@ TEST_F(HttpsConnectionTest, TransferFailuresAreFailuresOfTheSend) {
       {"/oversized", server.port(), "SendHttpsRequest: [ErrorCode 63]Ответ сервера слишком велик (",
        tooLarge},
       {"/endless", server.port(), "SendHttpsRequest: [ErrorCode 63]", tooLarge},
-      {"/trickle", server.port(), "SendHttpsRequest: [ErrorCode 28]Истекло время ожидания (",
-       "; the request took longer than 2 s)", 2},
+      {"/", silent.port(), timedOut, " (нет соединения с сервером за 1 с)", {.connect = 1s}},
+      {"/late", server.port(), timedOut, " (за 1 с не передано ни байта)", {.stall = 1s}},
+      {"/late", server.port(), timedOut,
+       " (запрос не завершился за 1 с — 1 с и 1 с на каждые 16 КиБ тела запроса)",
+       {.whole = 1s}},
+      {"/trickle", server.port(), timedOut, " (ответ шёл медленнее 64 байт/с в течение 2 с)",
+       {.slowReplyWindow = 2s}},
+      // Without an allowance for its body, a slow upload runs out of time.
+      {"/slow-reader", server.port(), timedOut,
+       " (запрос не завершился за 1 с — 1 с и 0 с на каждые 16 КиБ тела запроса)",
+       {.whole = 1s, .perBodyChunk = 0s}, upload},
   };
   for (const auto& c : cases) {
-    connection_.RequestLimits.wholeSeconds = c.wholeSeconds;
+    connection_.RequestLimits = c.limits;
+    connection_.SetRequestData(c.body);
     const std::string message = ThrownMessage([&] {
       HttpsGet(connection_, "Custom ORX", "", "127.0.0.1", c.path, c.port);
     });

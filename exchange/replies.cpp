@@ -3,6 +3,7 @@
 #include <exception>
 #include <utility>
 
+#include "exchange/reply_stream.h"
 #include "support/error.h"
 #include "support/event_log.h"
 #include "support/text.h"
@@ -13,28 +14,79 @@ namespace {
 
 constexpr std::string_view kCaller = "TFormMain.XmlToServer";
 
-// Text of an element that must hold some: a missing or empty text fails the
-// same way as other content does. A view into the document, so that a long
-// text is copied only into its line.
-std::string_view RequiredText(const XmlNode& node) {
-  const std::optional<std::string_view> text = node.NodeText();
-  if (!text) throw Error("Could not convert Null into text");
-  return *text;
-}
-
-std::string RequiredAttribute(const XmlNode& node, std::string_view name) {
-  std::optional<std::string> value = node.Attribute(name);
-  if (!value) throw Error("Attribute \"" + std::string(name) + "\" not found");
+std::string Required(std::optional<std::string> value, std::string_view what) {
+  if (!value) throw Error(std::string(what));
   return std::move(*value);
 }
 
-void ListCertificates(LogPane& log, const XmlNode& certificates) {
-  for (const XmlNode& certificate : ChildrenNamed(certificates, "certificate")) {
-    const std::string id = RequiredAttribute(certificate, "id");
-    const std::string verdict = RequiredAttribute(certificate, "status-text");
+// Whether the stream stands at a child of the document element that
+// XmlNode::FindNode would take for name: its qualified or local name, in
+// the document element's namespace.
+bool IsChildNamed(const ReplyStream& stream, const std::optional<std::string>& rootNamespace,
+                  std::string_view name) {
+  const std::optional<std::string_view> uri = stream.NamespaceUri();
+  return stream.AtStart() && stream.Depth() == 1 && uri == rootNamespace &&
+         (stream.LocalName() == name || stream.Name() == name);
+}
+
+std::optional<std::string> RootNamespace(ReplyStream& stream) {
+  stream.NextElement();
+  const std::optional<std::string_view> uri = stream.NamespaceUri();
+  return uri ? std::optional<std::string>(*uri) : std::nullopt;
+}
+
+// What a first reading of the whole verdict finds: its status and summary,
+// each its text or the failure to read it. A reply that is not well-formed
+// fails here, before anything is reported.
+struct VerdictHead {
+  bool hasStatus = false;
+  std::optional<std::string> status;
+  bool statusReadable = true;
+  bool hasSummary = false;
+  std::optional<std::string> summary;
+  bool summaryReadable = true;
+};
+
+void ReadChildText(ReplyStream& stream, bool& seen, std::optional<std::string>& text,
+                   bool& readable) {
+  seen = true;
+  try {
+    text = stream.ElementText();
+  } catch (const Error&) {
+    readable = false;
+  }
+}
+
+VerdictHead ReadHead(std::string_view reply) {
+  ReplyStream stream(reply);
+  const std::optional<std::string> root = RootNamespace(stream);
+  VerdictHead head;
+  while (stream.NextElement()) {
+    if (!head.hasStatus && IsChildNamed(stream, root, "status")) {
+      ReadChildText(stream, head.hasStatus, head.status, head.statusReadable);
+    } else if (!head.hasSummary && IsChildNamed(stream, root, "status-text")) {
+      ReadChildText(stream, head.hasSummary, head.summary, head.summaryReadable);
+    }
+  }
+  return head;
+}
+
+// The lines of every "certificate" under the first "certificates", each as
+// the reader reaches it.
+void ListCertificates(LogPane& log, std::string_view reply) {
+  ReplyStream stream(reply);
+  const std::optional<std::string> root = RootNamespace(stream);
+  while (stream.NextElement() && !IsChildNamed(stream, root, "certificates")) {
+  }
+  while (stream.NextElement() && !(stream.Depth() == 1 && !stream.AtStart())) {
+    if (!stream.AtStart() || stream.Depth() != 2 || stream.Name() != "certificate") continue;
+    const std::string id = Required(stream.Attribute("id"), "Attribute \"id\" not found");
+    const std::string verdict =
+        Required(stream.Attribute("status-text"), "Attribute \"status-text\" not found");
     log.Append("    Бланк " + id + "  " + verdict);
-    for (const XmlNode& error : ChildrenNamed(certificate, "error")) {
-      const std::string_view text = RequiredText(error);
+    while (stream.NextElement() && !(stream.Depth() == 2 && !stream.AtStart())) {
+      if (!stream.AtStart() || stream.Depth() != 3 || stream.Name() != "error") continue;
+      const std::string text = Required(stream.ElementText(), "Could not convert Null into text");
       std::string line;
       line.reserve(8 + text.size());
       line.append(8, ' ').append(text);
@@ -44,17 +96,15 @@ void ListCertificates(LogPane& log, const XmlNode& certificates) {
 }
 
 // Reads and reports the verdict; throws for a reply that cannot be read and
-// for a rejection. recorded is the reply as it goes into a record.
-void ReadVerdict(JobContext& context, std::string& reply, const std::string& recorded) {
+// for a rejection. recorded is the reply as it goes into a record. The reply
+// is read as a stream, twice when the status is not 0: memory does not grow
+// with the number of certificates it lists.
+void ReadVerdict(JobContext& context, std::string_view reply, const std::string& recorded) {
   context.log.ProcessPendingEvents();
-  const XmlDocument document = ParseReply(reply);
-  ReleaseReply(reply);
-  const XmlNode root = document.Root();
-  if (!root) throw Error("No document element");
-
-  const XmlNode statusNode = root.FindNode("status");
-  if (!statusNode) throw Error("Node \"status\" not found");
-  const std::optional<std::int64_t> status = ParseWholeNumber(statusNode.NodeValue());
+  const VerdictHead head = ReadHead(reply);
+  if (!head.hasStatus) throw Error("Node \"status\" not found");
+  if (!head.statusReadable) throw Error("Element does not contain a single text node");
+  const std::optional<std::int64_t> status = ParseWholeNumber(head.status);
   if (!status) throw Error("Status is not a whole number");
 
   if (*status == 0) {
@@ -68,19 +118,22 @@ void ReadVerdict(JobContext& context, std::string& reply, const std::string& rec
            kEventRequestFault,
            {std::string(kCaller), "submit certs (Скрипт сообщает об ошибке):", recorded});
   context.log.Append("Есть сообщение об ошибке");
-  if (const XmlNode summary = root.FindNode("status-text")) {
-    context.log.Append(std::string(RequiredText(summary)));
+  if (head.hasSummary) {
+    if (!head.summaryReadable) throw Error("Element does not contain a single text node");
+    context.log.Append(Required(head.summary, "Could not convert Null into text"));
   }
-  if (const XmlNode certificates = root.FindNode("certificates")) {
-    ListCertificates(context.log, certificates);
-  }
+  ListCertificates(context.log, reply);
   if (*status != 1) throw Error("неприемлемые ошибки в сертификатах");
 }
 
 }  // namespace
 
+std::string_view ReplyText(std::string_view reply) {
+  return reply.substr(0, reply.find('\0'));
+}
+
 XmlDocument ParseReply(std::string_view reply) {
-  return XmlDocument::Parse(reply, {}, kReplyTreeBytes);
+  return XmlDocument::Parse(ReplyText(reply), {}, kReplyTreeBytes);
 }
 
 void ReleaseReply(std::string& reply) { std::string().swap(reply); }
@@ -102,11 +155,10 @@ std::optional<std::int64_t> ParseWholeNumber(const std::optional<std::string>& t
 }
 
 std::string ReplyForRecord(std::string_view reply) {
-  constexpr std::size_t kRecordedBytes = 64 * 1024;
-  if (reply.size() <= kRecordedBytes) return std::string(reply);
-  const std::size_t cut = Utf8Boundary(reply, kRecordedBytes);
-  return std::string(reply.substr(0, cut)) + "… (" + std::to_string(reply.size()) +
-         " bytes in all)";
+  const std::string_view text = ReplyText(reply);
+  if (text.size() <= kRecordedReplyBytes) return std::string(text);
+  const std::size_t cut = Utf8Boundary(text, kRecordedReplyBytes);
+  return std::string(text.substr(0, cut)) + "… (всего " + std::to_string(text.size()) + " байт)";
 }
 
 bool IsAuthFailure(const XmlDocument& reply) {
@@ -123,10 +175,21 @@ std::string GetAuthFailedMessage(const XmlDocument& reply) {
   return std::move(*text);
 }
 
+std::optional<Refusal> TakeRefusal(XmlDocument& document, std::string& reply) {
+  if (!IsAuthFailure(document)) return std::nullopt;
+  Refusal refusal;
+  refusal.recorded = ReplyForRecord(reply);
+  ReleaseReply(reply);  // the tree holds the message
+  refusal.message = GetAuthFailedMessage(document);
+  const XmlDocument read = std::move(document);
+  return refusal;
+}
+
 bool ReportSaveReply(JobContext& context, std::string reply) {
   const std::string recorded = ReplyForRecord(reply);
   try {
-    ReadVerdict(context, reply, recorded);
+    ReadVerdict(context, ReplyText(reply), recorded);
+    ReleaseReply(reply);
     return true;
   } catch (const std::exception&) {
     LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryExchange,

@@ -11,14 +11,15 @@ namespace {
 using testing::Rec;
 using testing::TestJobContext;
 
-TEST(ReplyForRecordTest, CutsOnlyHugeRepliesAndNeverInsideACharacter) {
-  const std::string limit(64 * 1024, 'x');
-  const std::string cyrillic = std::string(64 * 1024 - 1, 'x') + "жж";  // 0xD0 at the cut
+TEST(ReplyForRecordTest, KeepsRepliesWholeUpTo16MiBAndNeverCutsInsideACharacter) {
+  const std::string limit(kRecordedReplyBytes, 'x');
+  const std::string cyrillic = std::string(kRecordedReplyBytes - 1, 'x') + "жж";  // 0xD0 at the cut
   const std::pair<std::string, std::string> cases[] = {
       {"<r/>", "<r/>"},
+      {std::string("<r/>\0<more/>", 12), "<r/>"},  // a text ends at its first zero byte
       {limit, limit},
-      {limit + "y", limit + "… (65537 bytes in all)"},
-      {cyrillic, std::string(64 * 1024 - 1, 'x') + "… (65539 bytes in all)"},
+      {limit + "y", limit + "… (всего 16777217 байт)"},
+      {cyrillic, std::string(kRecordedReplyBytes - 1, 'x') + "… (всего 16777219 байт)"},
   };
   for (const auto& [reply, recorded] : cases) EXPECT_EQ(ReplyForRecord(reply), recorded);
 }
@@ -70,8 +71,37 @@ TEST(ReportSaveReplyTest, ReportsTheVerdict) {
     lines.push_back(last);
     return lines;
   };
+  // Verdicts of the sizes offices meet: every certificate listed.
+  std::string accepted = "<r><status>0</status><certificates>";
+  for (int i = 0; i < 100000; ++i) {
+    accepted += "<certificate id=\"" + std::to_string(i) + "\" status-text=\"принят\"/>";
+  }
+  accepted += "</certificates></r>";
+  std::string remarks = "<r><status>1</status><status-text>Замечания</status-text><certificates>";
+  std::vector<std::string> remarkLines = {report, "Замечания"};
+  for (int i = 0; i < 75000; ++i) {
+    remarks += "<certificate id=\"" + std::to_string(i) +
+               "\" status-text=\"с замечанием\"><error>Поле 7 пусто</error></certificate>";
+    remarkLines.push_back("    Бланк " + std::to_string(i) + "  с замечанием");
+    remarkLines.push_back("        Поле 7 пусто");
+  }
+  remarks += "</certificates></r>";
   const SaveCase cases[] = {
+      {accepted, {}, false, false},
+      {remarks, remarkLines, true, false},
       {verdict("0"), {}, false, false},
+      // A text ends at its first zero byte, and the document with it.
+      {std::string("<r><status>0</status></r>\0", 26), {}, false, false},
+      {"<r xmlns=\"urn:x\"><status>0</status></r>", {}, false, false},
+      // Read as a whole first: what follows the status still counts.
+      {"<r><status>0</status></r><r/>", {critical}, false, true},
+      {"<r><certificates><certificate id=\"1\" status-text=\"s\"/></certificates>"
+       "<status-text>T</status-text><status>1</status></r>",
+       {report, "T", "    Бланк 1  s"}, true, false},
+      // Blanks around a CDATA section are not text of the element.
+      {"<r><status> <![CDATA[1]]> </status><certificates><certificate id=\"1\" "
+       "status-text=\"s\"><error>\n  <![CDATA[E]]>\n</error></certificate></certificates></r>",
+       {report, "    Бланк 1  s", "        E"}, true, false},
       // Status 0 looks no further, however broken the rest is.
       {"<r><status>0</status><status-text><x/></status-text></r>", {}, false, false},
       {verdict(" 1 "), listed, true, false},
@@ -94,7 +124,7 @@ TEST(ReportSaveReplyTest, ReportsTheVerdict) {
        {report, "    Бланк 1  ok", critical}, true, true},
   };
   for (const SaveCase& c : cases) {
-    SCOPED_TRACE(c.reply);
+    SCOPED_TRACE(c.reply.substr(0, 200));
     TestJobContext job;
     EXPECT_EQ(ReportSaveReply(job.context, c.reply), !c.failed);
     EXPECT_EQ(job.lines(), c.lines);

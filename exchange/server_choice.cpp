@@ -1,5 +1,6 @@
 #include "exchange/server_choice.h"
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <optional>
@@ -88,10 +89,34 @@ struct Attempt {
   EventSink& events;
 };
 
-void RecordRequestFault(const Attempt& attempt, std::string_view step, std::uint32_t code) {
+void RecordRequestFault(const Attempt& attempt, std::string_view step,
+                        const THttpsConnection& connection) {
   Record(attempt.events, EventType::Error, kEventRequestFault,
-         {std::string(attempt.caller), std::string(step), ErrorCodeMessage(code)});
+         {std::string(attempt.caller), std::string(step),
+          ErrorCodeMessage(connection.LastError()) + EndingLimitNote(connection)});
 }
+
+// The search's time limit holds for each of its requests, and only for them.
+class SearchDeadline {
+ public:
+  explicit SearchDeadline(THttpsConnection& connection)
+      : connection_(connection), previous_(std::move(connection.OuterDeadline)) {
+    const auto limit = connection.RequestLimits.serverSearch;
+    connection.OuterDeadline = THttpsConnection::Deadline{
+        std::chrono::steady_clock::now() + limit,
+        "поиск подходящего сервера не завершился за " + DurationText(limit)};
+  }
+  ~SearchDeadline() { connection_.OuterDeadline = std::move(previous_); }
+  SearchDeadline(const SearchDeadline&) = delete;
+  SearchDeadline& operator=(const SearchDeadline&) = delete;
+
+  bool Passed() const { return std::chrono::steady_clock::now() >= connection_.OuterDeadline->at; }
+  const std::string& Limit() const { return connection_.OuterDeadline->limit; }
+
+ private:
+  THttpsConnection& connection_;
+  std::optional<THttpsConnection::Deadline> previous_;
+};
 
 // Aims the connection at one listed server and asks it for "version". The
 // server's path when it accepts the client; nullopt when it does not. Throws
@@ -104,23 +129,20 @@ std::optional<std::string> TryServer(THttpsConnection& connection, const Attempt
   connection.ObjectName = path + "/version?" + std::string(attempt.identification);
 
   if (!connection.ConnectToHttpsServer("GET")) {
-    RecordRequestFault(attempt, "/version (Syn.ConnectToHttpsServer)", connection.LastError());
+    RecordRequestFault(attempt, "/version (Syn.ConnectToHttpsServer)", connection);
     return std::nullopt;
   }
   if (!connection.SendHttpsRequest()) {
-    RecordRequestFault(attempt, "/version (Syn.SendHttpsRequest)", connection.LastError());
+    RecordRequestFault(attempt, "/version (Syn.SendHttpsRequest)", connection);
     return std::nullopt;
   }
   std::string reply = connection.ReadResponseUtf8();
 
-  const XmlDocument document = ParseReply(reply);
-  if (IsAuthFailure(document)) {
-    const std::string recorded = ReplyForRecord(reply);
-    ReleaseReply(reply);
-    std::string refusal = GetAuthFailedMessage(document);
+  XmlDocument document = ParseReply(reply);
+  if (std::optional<Refusal> refusal = TakeRefusal(document, reply)) {
     Record(attempt.events, EventType::AuditFailure, kEventDialogueOutcome,
-           {std::string(attempt.caller) + " /version: " + recorded});
-    AppendLine(attempt.log, std::move(refusal));
+           {std::string(attempt.caller) + " /version: " + std::move(refusal->recorded)});
+    AppendLine(attempt.log, std::move(refusal->message));
     return std::nullopt;
   }
   if (!document.Root().FindNode("certificate")) return std::nullopt;
@@ -149,6 +171,7 @@ std::string FindSuitableUrl(THttpsConnection& connection, std::string_view ident
   }
 
   const Attempt attempt{callerName, identification, log, events};
+  const SearchDeadline deadline(connection);
   for (const XmlNode& server : ChildrenNamed(root, "cdb")) {
     try {
       if (std::optional<std::string> path = TryServer(connection, attempt, server)) {
@@ -157,6 +180,10 @@ std::string FindSuitableUrl(THttpsConnection& connection, std::string_view ident
     } catch (const std::exception&) {
       // A server that cannot be asked, or whose answer cannot be read, is
       // passed over without a word: the next one may do.
+    }
+    if (deadline.Passed()) {
+      AppendLine(log, "Отсутствует подходящий адрес (url)");
+      throw Error("Не найден подходящий адрес (url) (" + deadline.Limit() + ")");
     }
   }
   AppendLine(log, "Отсутствует подходящий адрес (url)");

@@ -23,7 +23,9 @@ std::string NormaliseServerPath(std::string_view path);
 // authentication failure) to log unless it is null, and event records under
 // callerName to events. A refused hello reply, a protocol version other than
 // 2 and the lack of a suitable server throw Error with the operator's message.
-// The hello reply is released once read.
+// The hello reply is released once read. The search ends within the
+// connection's RequestLimits.serverSearch in all: when that runs out, no
+// further server is tried and the message names the limit.
 std::string FindSuitableUrl(THttpsConnection& connection, std::string_view identification,
                             std::string_view callerName, LogPane* log, EventSink& events,
                             std::string helloReply);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "support/error.h"
 #include "testing/https_test_server.h"
 #include "testing/job_fixture.h"
@@ -157,6 +159,44 @@ TEST(FindSuitableUrlTest, TriesTheListedServersInOrderUntilOneAccepts) {
   const std::string query = "/version?" + kIdentification;
   EXPECT_EQ(targets, (std::vector<std::string>{"/denied" + query, query, "/broken" + query,
                                                "/cdb" + query}));
+}
+
+// Servers that take the connection and never answer hold the job for no
+// longer than the search's limit in all, however many are listed.
+TEST(FindSuitableUrlTest, TheSearchEndsWithinItsLimit) {
+  using namespace std::chrono_literals;
+  std::vector<testing::LoopbackListener> silent(8);
+  std::string servers;
+  for (const auto& listener : silent) {
+    servers += Cdb("127.0.0.1", std::to_string(listener.port()), "/cdb");
+  }
+  THttpsConnection connection;
+  connection.RequestLimits.connect = 1s;
+  connection.RequestLimits.serverSearch = 2500ms;
+  MemoryEventSink events;
+  LogPane log;
+  const auto start = std::chrono::steady_clock::now();
+  const std::string search = "поиск подходящего сервера не завершился за 2500 мс";
+  try {
+    FindSuitableUrl(connection, kIdentification, kCaller, &log, events, Hello("2", servers));
+    ADD_FAILURE() << "no failure";
+  } catch (const Error& failure) {
+    EXPECT_EQ(failure.what(), "Не найден подходящий адрес (url) (" + search + ")");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3500ms);
+  EXPECT_FALSE(connection.OuterDeadline);  // later requests have their own limits only
+  EXPECT_EQ(log.Lines(), std::vector<std::string>{"Отсутствует подходящий адрес (url)"});
+  // Each server tried is recorded with the limit that ended its wait: the
+  // connection's own, and the search's for the last.
+  const auto& records = events.records();
+  ASSERT_GE(records.size(), 2u);
+  ASSERT_LT(records.size(), silent.size());
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    ASSERT_EQ(records[i].strings.size(), 3u);
+    EXPECT_EQ(records[i].strings[1], "/version (Syn.SendHttpsRequest)");
+    const std::string limit = i + 1 < records.size() ? "нет соединения с сервером за 1 с" : search;
+    EXPECT_EQ(records[i].strings[2], ErrorCodeMessage(28) + " (" + limit + ")");
+  }
 }
 
 }  // namespace

@@ -43,9 +43,10 @@ void Record(JobContext& context, EventType type, std::uint16_t category, std::ui
 JobOutcome ReportSaveFault(JobContext& context, std::string_view step,
                            const THttpsConnection& connection) {
   const std::uint32_t code = connection.LastError();
+  const std::string limit = EndingLimitNote(connection);
   Record(context, EventType::Error, kCategoryExchange, kEventRequestFault,
-         {std::string(kCaller), std::string(step), ErrorCodeMessage(code)});
-  context.log.Append("ошибка: " + ErrorCodeText(code));
+         {std::string(kCaller), std::string(step), ErrorCodeMessage(code) + limit});
+  context.log.Append("ошибка: " + ErrorCodeText(code) + limit);
   return JobOutcome::Failed;
 }
 
@@ -83,13 +84,11 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
     return JobOutcome::Failed;
   }
 
-  if (const XmlDocument hello = ParseReply(helloReply); IsAuthFailure(hello)) {
-    const std::string recorded = ReplyForRecord(helloReply);
-    ReleaseReply(helloReply);  // the tree holds the message
-    std::string refusal = GetAuthFailedMessage(hello);
+  if (XmlDocument hello = ParseReply(helloReply);
+      std::optional<Refusal> refusal = TakeRefusal(hello, helloReply)) {
     Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
-           {"ошибочный ответ на hello: " + recorded});
-    context.log.Append(std::move(refusal));
+           {"ошибочный ответ на hello: " + std::move(refusal->recorded)});
+    context.log.Append(std::move(refusal->message));
     return JobOutcome::Failed;
   }
 

@@ -1,5 +1,6 @@
 #include "support/log_pane.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -62,14 +63,20 @@ std::string EscapeForTerminal(std::string_view line) {
 
 void StderrLogPaneView::OnLineAppended(const std::string& raw) {
   // A slice at a time, so that a huge line is never copied whole. No slice
-  // ends inside a character, so each escapes as the whole line would.
+  // ends inside a character, so each escapes as the whole line would. A line
+  // break inside the line stays one, as the window shows it.
   constexpr std::size_t kSlice = 64 * 1024;
   std::string_view rest = raw;
   while (!rest.empty()) {
-    const std::size_t cut = Utf8Boundary(rest, kSlice);
+    const std::size_t cut = std::min(Utf8Boundary(rest, kSlice), rest.find('\n'));
     const std::string shown = EscapeForTerminal(rest.substr(0, cut));
     std::fwrite(shown.data(), 1, shown.size(), stderr);
-    rest.remove_prefix(cut);
+    if (cut < rest.size() && rest[cut] == '\n') {
+      std::fputc('\n', stderr);
+      rest.remove_prefix(cut + 1);
+    } else {
+      rest.remove_prefix(cut);
+    }
   }
   std::fputc('\n', stderr);
   std::fflush(stderr);

@@ -39,7 +39,8 @@ class LogPane {
 std::string EscapeForTerminal(std::string_view line);
 
 // Batch mode's view: every appended line to standard error as UTF-8, one per
-// line, escaped for the terminal (EscapeForTerminal).
+// line, escaped for the terminal (EscapeForTerminal); a line break inside a
+// line is written as one, as the window shows it.
 class StderrLogPaneView final : public LogPaneView {
  public:
   void OnCleared() override {}

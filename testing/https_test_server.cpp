@@ -177,6 +177,9 @@ std::string ScriptJson(const HttpsTestScript& script) {
         out += "]";
       }
       if (r.endless) out += ",\"endless\":true";
+      if (r.chunked) out += ",\"chunked\":true";
+      if (r.readBytesPerSecond > 0)
+        out += ",\"read_bytes_per_second\":" + std::to_string(r.readBytesPerSecond);
       if (r.trickleSeconds > 0)
         out += ",\"trickle_seconds\":" + std::to_string(r.trickleSeconds);
       out += "}";
@@ -308,6 +311,7 @@ HttpsTestServer::HttpsTestServer(Options options)
                                                                         : "optional"});
   }
   if (!options.tlsVersion.empty()) argvStore.insert(argvStore.end(), {"--tls", options.tlsVersion});
+  if (options.connectProxy) argvStore.push_back("--proxy");
   std::vector<char*> argv;
   for (auto& a : argvStore) argv.push_back(a.data());
   argv.push_back(nullptr);

@@ -87,6 +87,8 @@ struct HttpsTestReply {
   std::vector<std::pair<std::string, std::size_t>> pieces;
   bool endless = false;                     // "x" without end and without a length
   double trickleSeconds = 0;                // the body one byte at a time, this far apart
+  bool chunked = false;                     // the body in chunks, without a length
+  std::size_t readBytesPerSecond = 0;       // take in the request body no faster; 0: at once
 };
 
 inline HttpsTestReply Reply(std::string body, int status = 200) {
@@ -141,6 +143,9 @@ class HttpsTestServer {
     // A shared CA, so that several servers are trusted by one SSL_CERT_FILE;
     // null: the server makes its own.
     std::shared_ptr<TestPki> pki;
+    // Also an HTTPS proxy: CONNECT requests are recorded (the target is the
+    // host and port asked for) and tunnelled there.
+    bool connectProxy = false;
   };
 
   // Starts the server and waits (at most 30 s) until it listens.

@@ -24,6 +24,12 @@ An unscripted path gets 404. A reply holds any of:
   endless           send "x" bytes without end and without a length, until the
                     client goes
   trickle_seconds   send the body one byte at a time, this long apart
+  chunked           send the body in chunks (Transfer-Encoding: chunked)
+  read_bytes_per_second  take in the request body no faster than this
+
+With --proxy the server is also an HTTPS proxy: a CONNECT request is recorded
+like any other (its path is the host and port asked for) and then tunnelled
+to that address.
 
 Record (JSON Lines, one object per request, written before the reply is sent):
   method, path (the request target as sent), headers ([[name, value], ...] in
@@ -39,6 +45,7 @@ import argparse
 import base64
 import http.server
 import json
+import select
 import socket
 import ssl
 import sys
@@ -119,7 +126,17 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if self.server.verbose:
             sys.stderr.write("%s\n" % (format % args))
 
-    def _read_body(self):
+    def _read_body(self, per_second):
+        if per_second:
+            length = int(self.headers.get("Content-Length", "0") or "0")
+            body = b""
+            while len(body) < length:
+                piece = self.rfile.read(min(length - len(body), max(1, per_second // 10)))
+                if not piece:
+                    break
+                body += piece
+                time.sleep(0.1)
+            return body
         if "chunked" in self.headers.get("Transfer-Encoding", "").lower():
             body = b""
             while True:
@@ -134,7 +151,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         return self.rfile.read(length) if length > 0 else b""
 
     def _serve(self):
-        body = self._read_body()
+        reply = self.server.script.next_reply(self.path)
+        body = self._read_body(int(reply.get("read_bytes_per_second", 0)))
         self.server.recorder.write({
             "method": self.command,
             "path": self.path,
@@ -143,7 +161,6 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "body_base64": base64.b64encode(body).decode("ascii"),
             "client_cert_subject": subject_text(self.connection.getpeercert()),
         })
-        reply = self.server.script.next_reply(self.path)
         if reply.get("stall_seconds"):
             time.sleep(float(reply["stall_seconds"]))
         if reply.get("endless"):
@@ -169,7 +186,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         status = int(reply.get("status", 302 if "redirect" in reply else 200))
         self.send_response(status)
         self.send_header("Content-Type", reply.get("content_type", "text/plain; charset=utf-8"))
-        self.send_header("Content-Length", str(len(content)))
+        chunked = bool(reply.get("chunked"))
+        if chunked:
+            self.send_header("Transfer-Encoding", "chunked")
+        else:
+            self.send_header("Content-Length", str(len(content)))
         if "redirect" in reply:
             self.send_header("Location", reply["redirect"])
         for name, value in reply.get("headers", {}).items():
@@ -192,10 +213,63 @@ class Handler(http.server.BaseHTTPRequestHandler):
             except OSError:
                 pass
             return
-        self.wfile.write(content)
+        if chunked:
+            for at in range(0, len(content), 4096):
+                piece = content[at:at + 4096]
+                self.wfile.write(b"%x\r\n%s\r\n" % (len(piece), piece))
+            self.wfile.write(b"0\r\n\r\n")
+        else:
+            self.wfile.write(content)
         self.wfile.flush()
 
     do_GET = do_POST = do_PUT = do_DELETE = do_HEAD = _serve
+
+    def do_CONNECT(self):
+        self.server.recorder.write({
+            "method": self.command,
+            "path": self.path,
+            "headers": [[k, v] for k, v in self.headers.items()],
+            "body": "",
+            "body_base64": "",
+            "client_cert_subject": subject_text(self.connection.getpeercert()),
+        })
+        if not self.server.proxy:
+            self.send_error(405)
+            return
+        host, _, port = self.path.rpartition(":")
+        try:
+            target = socket.create_connection((host.strip("[]"), int(port)), timeout=30)
+        except (OSError, ValueError):
+            self.send_error(502)
+            return
+        self.send_response(200, "Connection established")
+        self.end_headers()
+        self.wfile.flush()
+        self.close_connection = True
+        client = self.connection
+        try:
+            while True:
+                # Bytes the TLS layer has already read are not seen by select.
+                if client.pending():
+                    ready = [client]
+                else:
+                    ready, _, _ = select.select([client, target], [], [], 30)
+                if not ready:
+                    return
+                if client in ready:
+                    data = client.recv(65536)
+                    if not data:
+                        return
+                    target.sendall(data)
+                if target in ready:
+                    data = target.recv(65536)
+                    if not data:
+                        return
+                    client.sendall(data)
+        except OSError:
+            return
+        finally:
+            target.close()
 
 
 class Server(http.server.ThreadingHTTPServer):
@@ -235,6 +309,7 @@ def main():
     parser.add_argument("--record", help="file to append the requests to (JSON Lines)")
     parser.add_argument("--handshakes", help="file to append the TLS handshakes to (JSON Lines)")
     parser.add_argument("--verbose", action="store_true", help="log to standard error")
+    parser.add_argument("--proxy", action="store_true", help="tunnel CONNECT requests")
     args = parser.parse_args()
 
     replies = {}
@@ -248,6 +323,7 @@ def main():
     server.recorder = Recorder(args.record)
     server.handshakes = Recorder(args.handshakes)
     server.verbose = args.verbose
+    server.proxy = args.proxy
     print(server.server_address[1], flush=True)
     try:
         server.serve_forever()

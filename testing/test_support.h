@@ -62,6 +62,20 @@ struct Pipe {
   UniqueFd end[2];
 };
 
+// A socket listening on 127.0.0.1 at a port the system chose. Connections
+// wait in its backlog and are never answered unless someone takes the
+// socket over (a server started with it, as nginx can be).
+class LoopbackListener {
+ public:
+  LoopbackListener();
+  int port() const { return port_; }
+  int fd() const { return fd_.get(); }
+
+ private:
+  UniqueFd fd_;
+  int port_ = 0;
+};
+
 struct ProcessResult {
   int exitStatus = -1;
   std::string standardOutput;

@@ -13,12 +13,14 @@
 #include "support/error.h"
 #include "support/files.h"
 #include "support/unique_fd.h"
+#include "support/version.h"
 
 namespace {
 
 constexpr std::string_view kUsage =
     "Usage: orx-make-keyfile [--decipher] [--key-file KEYFILE] INPUT OUTPUT\n"
     "       orx-make-keyfile --print-iv\n"
+    "       orx-make-keyfile --version\n"
     "\n"
     "Enciphers INPUT (the key file's XML) into OUTPUT (the i.cod) with the\n"
     "program's fixed key text. --decipher turns an i.cod back into its XML.\n"
@@ -77,6 +79,10 @@ int main(int argc, char** argv) {
     const std::string_view argument = argv[i];
     if (argument == "--help" || argument == "-h") return Usage(stdout, 0);
     if (argument == "--print-iv" && argc == 2) return PrintIv();
+    if (argument == "--version" && argc == 2) {
+      std::puts(orx::kVersionText);
+      return 0;
+    }
     if (argument == "--decipher") {
       decipher = true;
     } else if (argument == "--key-file" && i + 1 < argc) {
