@@ -1,7 +1,11 @@
 // Runs the built program the way a script would and reads what it recorded.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <locale.h>
 #include <unistd.h>
 
@@ -14,7 +18,9 @@
 #include <future>
 #include <optional>
 #include <ostream>
+#include <regex>
 
+#include "app/display_probe.h"
 #include "app/message_locale.h"
 #include "package/cipher.h"
 #include "testing/event_log_reader.h"
@@ -29,6 +35,7 @@ namespace {
 using ::orx::testing::ReadEventLog;
 using ::orx::testing::ReadFile;
 using ::orx::testing::RunProcess;
+using ::orx::testing::ScopedEnv;
 using ::orx::testing::ScratchDir;
 
 struct MissingFieldCase {
@@ -123,7 +130,7 @@ TEST_P(StartWithoutToolkitTest, ExitsAsExpectedAndLoadsNeitherQtNorLibcurl) {
   }
   const auto result =
       RunProcess(program, arguments,
-                 {"LD_DEBUG=libs", "DISPLAY=:0", "QT_QPA_PLATFORM=", "ORX_EVENT_LOG=" + (dir / "e"),
+                 {"LD_DEBUG=libs", "DISPLAY=", "QT_QPA_PLATFORM=offscreen", "ORX_EVENT_LOG=" + (dir / "e"),
                   "TMPDIR=" + dir.path().string()});
   EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
   for (const std::string& text : c.outputTexts) {
@@ -164,15 +171,103 @@ INSTANTIATE_TEST_SUITE_P(
                   1, {}, {"собран для другой архитектуры"}, ForAnotherMachine}));
 
 TEST(ProgramOptionsTest, WithoutDisplayTheWindowSaysWhatToDo) {
-  for (const char* arguments : {"", "a.xml,out,k.cod,s.xsd"}) {
-    const auto result =
-        RunProcess(ORX_EXECUTABLE, {arguments},
-                   {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "ORX_EVENT_LOG=/dev/null"});
-    EXPECT_EQ(result.exitStatus, 2) << arguments;
+  const std::vector<std::string> none = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+  // A display named but not answering would make the toolkit abort.
+  const std::vector<std::string> deadX = {"DISPLAY=:9876", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
+  const std::vector<std::string> deadWayland = {"DISPLAY=", "WAYLAND_DISPLAY=/nonexistent/wayland-0",
+                                                "QT_QPA_PLATFORM="};
+  const std::pair<const char*, std::vector<std::string>> runs[] = {
+      {"", none}, {"a.xml,out,k.cod,s.xsd", none}, {"", deadX}, {"a.xml,out,k.cod,s.xsd", deadWayland}};
+  for (auto [arguments, environment] : runs) {
+    environment.push_back("ORX_EVENT_LOG=/dev/null");
+    const auto result = RunProcess(ORX_EXECUTABLE, {arguments}, environment);
+    EXPECT_EQ(result.exitStatus, 2) << arguments << environment[0];
     EXPECT_EQ(std::count(result.standardError.begin(), result.standardError.end(), '\n'), 1)
         << result.standardError;
     EXPECT_NE(result.standardError.find("HIDE"), std::string::npos) << result.standardError;
     EXPECT_NE(result.standardError.find("--help"), std::string::npos) << result.standardError;
+  }
+}
+
+// The probe connects to the display's socket; an answering one lets the
+// window start, and a platform that draws nowhere needs none.
+TEST(ProgramOptionsTest, DisplayProbeAsksTheDisplayItself) {
+  ScratchDir dir;
+  const std::string socketPath = dir / "wayland-0";
+  const UniqueFd listening(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::strncpy(address.sun_path, socketPath.c_str(), sizeof address.sun_path - 1);
+  ASSERT_EQ(::bind(listening.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listening.get(), 4), 0);
+  // An X server over TCP listens at 6000 + its number; the OS picks the port.
+  const UniqueFd tcp(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in loopback{};
+  loopback.sin_family = AF_INET;
+  loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof loopback;
+  ASSERT_EQ(::bind(tcp.get(), reinterpret_cast<sockaddr*>(&loopback), length), 0);
+  ASSERT_EQ(::listen(tcp.get(), 4), 0);
+  ASSERT_EQ(::getsockname(tcp.get(), reinterpret_cast<sockaddr*>(&loopback), &length), 0);
+  const std::string tcpDisplay = "127.0.0.1:" + std::to_string(ntohs(loopback.sin_port) - 6000) + ".0";
+  struct Case {
+    const char* display;
+    const char* wayland;
+    const char* platform;
+    bool shown;
+  } cases[] = {
+      {"", socketPath.c_str(), "", true},
+      {":9876", socketPath.c_str(), "", true},
+      {"", "wayland-0", "", true},  // beside XDG_RUNTIME_DIR
+      {":9876", socketPath.c_str(), "xcb", false},
+      {"", dir.path().c_str(), "", false},  // not a socket
+      {"", "", "offscreen", true},
+      {tcpDisplay.c_str(), "", "", true},
+      {"nonsense", "", "", false},
+  };
+  const ScopedEnv runtime("XDG_RUNTIME_DIR", dir.path().c_str());
+  for (const Case& c : cases) {
+    const ScopedEnv display("DISPLAY", c.display);
+    const ScopedEnv wayland("WAYLAND_DISPLAY", c.wayland);
+    const ScopedEnv platform("QT_QPA_PLATFORM", c.platform);
+    EXPECT_EQ(!MissingDisplay().has_value(), c.shown) << c.display << " " << c.wayland << " " << c.platform;
+  }
+}
+
+// What the program prints on standard output is its answer: output that
+// cannot be written (a full device, a closed stream) is a failure, not a
+// success with the answer lost.
+TEST(ProgramOptionsTest, StandardOutputThatCannotBeWrittenIsAFailure) {
+  ScratchDir dir;
+  const std::string examples = orx::testing::SourceDir() + "/examples/";
+  const std::string job = examples + "certificates.xml," + dir.path().string() + "," + examples +
+                          "FA_007_01_i.cod," + examples + "FA.xsd,HIDE";
+  const std::string check = examples + "certificates.xml," + examples + "FA_007_01_i.cod," +
+                            examples + "FA.xsd";
+  const struct {
+    std::vector<std::string> arguments;
+    const char* redirection;
+    int exitStatus;
+    const char* reason;
+  } cases[] = {
+      {{"--help"}, ">/dev/full", 2, "No space left on device"},
+      {{"--version"}, ">&-", 2, "Bad file descriptor"},
+      {{"--check", check}, ">/dev/full", 1, "No space left on device"},
+      {{job}, ">/dev/full", 1, "No space left on device"},
+      {{job}, ">&-", 1, "Bad file descriptor"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> arguments = {"-c", std::string("exec \"$0\" \"$@\" ") + c.redirection,
+                                          ORX_EXECUTABLE};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const auto result = RunProcess("/bin/sh", arguments,
+                                   {"ORX_EVENT_LOG=" + (dir / "events.jsonl"), "DISPLAY=",
+                                    "WAYLAND_DISPLAY=", "TMPDIR=" + dir.path().string()});
+    EXPECT_EQ(result.exitStatus, c.exitStatus) << c.arguments[0] << c.redirection;
+    EXPECT_NE(result.standardError.find(std::string("не удалось записать в стандартный вывод: ") +
+                                        c.reason),
+              std::string::npos)
+        << result.standardError;
   }
 }
 
@@ -492,7 +587,7 @@ TEST(BatchPackageRunTest, ConcurrentJobsPackOnlyTheirOwnInput) {
 
 struct StderrCase {
   const char* what;
-  std::string certificates;  // the certificate file; examples/certificates.xml when empty
+  std::string certificates;  // the certificate file, or its path ("/..."); the example when empty
   std::string keyText;       // enciphered into the key file; the example key file when empty
   std::vector<std::string> runner;  // runs the program under this command
   std::string standardError;
@@ -509,8 +604,9 @@ TEST_P(BatchStderrTest, OnlyTheLogPaneLinesEscaped) {
   const StderrCase& c = GetParam();
   ScratchDir dir;
   const std::string examples = orx::testing::SourceDir() + "/examples/";
-  const std::string xml = c.certificates.empty() ? examples + "certificates.xml"
-                                                 : dir.Write("certificates.xml", c.certificates);
+  const std::string xml = c.certificates.empty()          ? examples + "certificates.xml"
+                          : c.certificates.starts_with("/") ? c.certificates
+                                                            : dir.Write("certificates.xml", c.certificates);
   std::string key = examples + "FA_007_01_i.cod";
   if (!c.keyText.empty()) {
     std::string enciphered = c.keyText;
@@ -528,7 +624,13 @@ TEST_P(BatchStderrTest, OnlyTheLogPaneLinesEscaped) {
                  {"ORX_EVENT_LOG=" + (dir / "events"), "DISPLAY=", "WAYLAND_DISPLAY=",
                   "TMPDIR=" + dir.path().string()});
   EXPECT_EQ(result.exitStatus, 1);
-  EXPECT_EQ(result.standardError, c.standardError);
+  // The scratch folder and a job's own folder named as in the cases.
+  std::string shown = std::regex_replace(result.standardError, std::regex("/job-[0-9]+-[A-Za-z0-9]{6}/"),
+                                         "/job-*/");
+  for (std::size_t at; (at = shown.find(dir.path().string())) != std::string::npos;) {
+    shown.replace(at, dir.path().string().size(), "DIR");
+  }
+  EXPECT_EQ(shown, c.standardError);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -541,7 +643,12 @@ INSTANTIATE_TEST_SUITE_P(
                    "Line: 2\n<dataPacket><c>\xEF\xBF\xBD</c></dataPacket>\n"},
         // The temporary copy outgrows the limit part-way, as on a full disk.
         StderrCase{"file-size limit while stamping", ManyCertificates('1', true), "",
-                   {"/usr/bin/prlimit", "--fsize=65536"}, "ошибка: Stream write error\n"},
+                   {"/usr/bin/prlimit", "--fsize=65536"},
+                   "ошибка: Stream write error, file \"DIR/convertor-orx-" + std::to_string(getuid()) +
+                       "/job-*/SourceConvert.xml\". File too large\n"},
+        // Read to its first zero byte, not until memory runs out.
+        StderrCase{"endless zeros as the certificate file", "/dev/zero", "", {"/usr/bin/env"},
+                   "ошибка: Документ пуст\nLine: 1\n\n"},
         StderrCase{"garbage from a wrong key file", "", "\x1B]0;title\x07\x1B[2J\x9B\xC2\x9B ok", {"/usr/bin/env"},
                    "ошибка: Это не XML: нет открывающего тега '<'\nLine: 1\n"
                    "\\x1B]0;title\\x07\\x1B[2J\xEF\xBF\xBD\\xC2\\x9B ok\n"}),

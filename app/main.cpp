@@ -2,8 +2,11 @@
 // mode runs on a machine without a display.
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "app/command_line.h"
+#include "app/display_probe.h"
 #include "app/message_locale.h"
 #include "app/operator_tools.h"
 #include "app/startup.h"
@@ -15,14 +18,15 @@
 
 int main(int argc, char** argv) {
   using namespace orx;
+  OccupyClosedStandardStreams();
   FollowUsersLanguage();
   if (argc == 2 && IsHelpOption(argv[1])) {
     std::fputs(UsageText().c_str(), stdout);
-    return kExitSuccess;
+    return OutputDelivered(stdout, stderr, "convertor-orx: ") ? kExitSuccess : kExitMissingField;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
     std::puts(kVersionText);
-    return kExitSuccess;
+    return OutputDelivered(stdout, stderr, "convertor-orx: ") ? kExitSuccess : kExitMissingField;
   }
   if (argc >= 2 && IsToolArgument(argv[1])) {
     const SystemClock clock;
@@ -44,6 +48,6 @@ int main(int argc, char** argv) {
         .params = params, .log = log, .events = *events, .clock = clock, .batchMode = true};
     return RunBatch(fields, parameterText, context);
   }
-  if (!WindowDisplayAvailable()) return ReportNoDisplay();
+  if (const std::optional<std::string> missing = MissingDisplay()) return ReportNoDisplay(*missing);
   return RunWindowModule({&argc, argv, &fields, &params, events.get(), &clock});
 }

@@ -1,11 +1,17 @@
 #include "app/operator_tools.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "app/command_line.h"
@@ -109,6 +115,65 @@ struct ToolJob {
       .params = params, .log = log, .events = events, .clock = clock, .batchMode = true};
 };
 
+// A package's entry as its schema reads it: the source document with its
+// namespace declaration back in place.
+class DeclaredEntry {
+ public:
+  explicit DeclaredEntry(PackageFile::Entry entry) : entry_(std::move(entry)) {}
+
+  std::size_t Read(char* buffer, std::size_t length) {
+    if (!headRead_) ReadHead();
+    if (headAt_ < head_.size()) {
+      const std::size_t n = std::min(length, head_.size() - headAt_);
+      std::memcpy(buffer, head_.data() + headAt_, n);
+      headAt_ += n;
+      return n;
+    }
+    return entry_.Read(buffer, length);
+  }
+
+ private:
+  // The root's start tag stands near the start, after the declaration and
+  // whatever the operator's file put before the root.
+  void ReadHead() {
+    constexpr std::size_t kMostHead = 1024 * 1024;
+    char piece[16 * 1024];
+    while (head_.find("dataPacket ") == std::string::npos && head_.size() < kMostHead) {
+      const std::size_t got = entry_.Read(piece, sizeof piece);
+      if (got == 0) break;
+      head_.append(piece, got);
+    }
+    RestoreNamespaceDeclaration(head_);
+    headRead_ = true;
+  }
+
+  PackageFile::Entry entry_;
+  std::string head_;
+  std::size_t headAt_ = 0;
+  bool headRead_ = false;
+};
+
+// The folder --extract writes into, made when missing. One that another
+// user owns (or reached through another user's link) is refused: its owner
+// could read or replace what is written there.
+std::string OwnFolder(const std::string& folder) {
+  std::error_code failed;
+  std::filesystem::create_directories(folder, failed);
+  if (failed) throw Error("Cannot create folder \"" + folder + "\". " + failed.message());
+  struct stat link {};
+  struct stat info {};
+  if (::lstat(folder.c_str(), &link) != 0 || ::stat(folder.c_str(), &info) != 0) {
+    throw Error("Cannot create folder \"" + folder + "\". " + std::strerror(errno));
+  }
+  const uid_t uid = ::geteuid();
+  const uid_t owner = link.st_uid != uid ? link.st_uid : info.st_uid;
+  if (owner != uid) {
+    throw Error("Каталог \"" + folder + "\" принадлежит другому пользователю (uid " +
+                std::to_string(owner) + "), sync.xml в него не записан");
+  }
+  return folder;
+}
+
 int RunCheck(int argc, const char* const* argv, const Clock& clock, const Output& io) {
   const ToolArguments arguments = ParseToolArguments(argc, argv, 3, false);
   const std::vector<std::string>& f = arguments.fields;
@@ -138,34 +203,32 @@ int RunInspect(int argc, const char* const* argv, const Clock& clock, const Outp
   ToolJob job(clock);
   LoadParamsFromICod(job.context, f[1]);
   const std::string& package = f[0];
-  std::string bytes = FileToString(package);
   if (const auto name = ParsePackageFileName(package.substr(package.rfind('/') + 1))) {
     io.Fact("office", name->office);
     io.Fact("locale", name->locale);
     io.Fact("kind", name->kind);
     io.Fact("date", name->date);
   }
-  std::string content =
-      InspectPackage(std::move(bytes), job.params.officeKey,
-                     [&io](std::string_view name, const std::string& value) { io.Fact(name, value); });
+  const auto fact = [&io](std::string_view name, const std::string& value) { io.Fact(name, value); };
+  const PackageFile file(package, job.params.officeKey, fact);
+  InspectEntry(file, fact);
   if (arguments.extractFolder) {
-    std::error_code failed;
-    std::filesystem::create_directories(*arguments.extractFolder, failed);
-    if (failed) {
-      throw Error("Cannot create folder \"" + *arguments.extractFolder + "\". " + failed.message());
-    }
-    const std::string target = JoinPath(*arguments.extractFolder, "sync.xml");
-    WriteFileAtomically(content, target);
+    const std::string target = JoinPath(OwnFolder(*arguments.extractFolder), "sync.xml");
+    // The document may hold what the office keeps to itself.
+    AtomicFileWriter extracted(target, FileAccess::OwnerOnly);
+    file.ReadEntry([&extracted](std::string_view piece) { extracted.Write(piece); });
+    extracted.Commit();
     io.Fact("extracted", target);
   }
   if (f[2].empty()) return kExitSuccess;
 
   // The entry is the source document less its namespace declaration; the
   // schema is written for the document with it.
-  RestoreNamespaceDeclaration(content);
   const SchemaChecker schema(f[2]);
-  const std::uint64_t problems = schema.CheckText(
-      content, [&io](const SchemaProblem& problem) { io.Problem("sync.xml", problem); });
+  DeclaredEntry entry(file.OpenEntry());
+  const std::uint64_t problems = schema.CheckStream(
+      [&entry](char* buffer, std::size_t length) { return entry.Read(buffer, length); },
+      [&io](const SchemaProblem& problem) { io.Problem("sync.xml", problem); });
   if (problems == 0) {
     io.Fact("schema", "valid");
     return kExitSuccess;
@@ -183,12 +246,18 @@ int RunOperatorTool(int argc, const char* const* argv, const Clock& clock, std::
   const Output io{out, err};
   const std::string_view tool = argc > 1 ? argv[1] : "";
   InitXmlLibrary();
+  int status = kExitJobFailed;
   try {
-    if (tool == "--check") return RunCheck(argc, argv, clock, io);
-    if (tool == "--inspect") return RunInspect(argc, argv, clock, io);
+    if (tool == "--check") status = RunCheck(argc, argv, clock, io);
+    if (tool == "--inspect") status = RunInspect(argc, argv, clock, io);
   } catch (const std::exception& e) {
-    io.Failure(e.what());
+    io.Failure(FailureText(e));
     return kExitJobFailed;
+  }
+  if (tool == "--check" || tool == "--inspect") {
+    // Findings that never reached their reader are no findings.
+    if (!OutputDelivered(out, err, "ошибка: ")) return kExitJobFailed;
+    return status;
   }
   std::fputs(("Неизвестный параметр " + std::string(tool) + "; см. convertor-orx --help\n").c_str(),
              err);

@@ -160,6 +160,8 @@ struct InspectCase {
   std::string readWith;    // office key given to --inspect
   std::function<void(std::string&)> change;
   std::string standardError;  // the start of it
+  std::string package = {};   // inspected in place of the package made
+  bool foreignFolder = false;  // --extract into a folder of another user
 };
 
 void PrintTo(const InspectCase& c, std::ostream* out) { *out << c.what; }
@@ -181,15 +183,23 @@ TEST_P(InspectTest, TellsWhatThePackageHolds) {
   if (c.change) c.change(bytes);
   dir.Write("out/" + package.filename().string(), bytes);
 
+  if (c.foreignFolder) {
+    std::filesystem::create_directory(dir / "extracted");
+    if (::chown((dir / "extracted").c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) != 0) {
+      GTEST_SKIP() << "a folder of another user needs root";
+    }
+  }
   const auto inspect = RunProcess(
       ORX_EXECUTABLE,
-      {"--inspect", package.string() + ",", KeyFile(dir, "read.cod", c.readWith) + ",",
-       kExamples + "FA.xsd", "--extract", dir / "extracted"},
+      {"--inspect", (c.package.empty() ? package.string() : c.package) + ",",
+       KeyFile(dir, "read.cod", c.readWith) + ",", kExamples + "FA.xsd", "--extract",
+       dir / "extracted"},
       Environment(dir));
   EXPECT_EQ(inspect.standardError.rfind(c.standardError, 0), 0u) << inspect.standardError;
   if (!c.standardError.empty()) {
     EXPECT_EQ(inspect.exitStatus, 1);
-    EXPECT_FALSE(std::filesystem::exists(dir / "extracted"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "extracted/sync.xml"));
+    EXPECT_EQ(std::filesystem::exists(dir / "extracted"), c.foreignFolder);
     return;
   }
   EXPECT_EQ(inspect.exitStatus, 0) << inspect.standardError;
@@ -200,9 +210,36 @@ TEST_P(InspectTest, TellsWhatThePackageHolds) {
                 "\nentry: sync.xml\nsize: " + std::to_string(std::filesystem::file_size(extracted)) +
                 "\nmethod: deflated\ncrc: ok\ncertificates: 3\nextracted: " + extracted +
                 "\nschema: valid\n");
+  EXPECT_EQ(std::filesystem::status(extracted).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 const std::string kOfficeKey = "0123456789ABCDEF0123456789ABCDEF";
+
+// Gives the package's one entry another name, in its local header and in
+// the central directory alike, as a hand-made archive would have it.
+void RenameEntry(std::string& package, const std::string& name) {
+  const auto little = [&](std::size_t at, int bytes) {
+    std::uint32_t value = 0;
+    for (int i = bytes - 1; i >= 0; --i) value = value << 8 | static_cast<unsigned char>(package[at + i]);
+    return value;
+  };
+  const auto put = [&](std::size_t at, int bytes, std::uint32_t value) {
+    for (int i = 0; i < bytes; ++i) package[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  DecryptCodStream(package, kOfficeKey);
+  const std::size_t end = package.rfind("PK\x05\x06");
+  const std::size_t central = little(end + 16, 4);
+  const std::size_t old = little(26, 2);
+  const std::size_t delta = name.size() - old;
+  package.replace(central + 46, old, name);
+  put(central + 28, 2, static_cast<std::uint32_t>(name.size()));
+  package.replace(30, old, name);
+  put(26, 2, static_cast<std::uint32_t>(name.size()));
+  put(end + 2 * delta + 12, 4, little(end + 2 * delta + 12, 4) + static_cast<std::uint32_t>(delta));
+  put(end + 2 * delta + 16, 4, static_cast<std::uint32_t>(central + delta));
+  EncryptCodStream(package, kOfficeKey);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Packages, InspectTest,
@@ -214,7 +251,39 @@ INSTANTIATE_TEST_SUITE_P(
         InspectCase{"cut short", kOfficeKey, kOfficeKey,
                     [](std::string& bytes) { bytes.resize(bytes.size() - 10); }, "ошибка: "},
         InspectCase{"another office's key", kOfficeKey, "FEDCBA9876543210FEDCBA9876543210",
-                    nullptr, "ошибка: Not a zip archive"}));
+                    nullptr,
+                    "ошибка: Пакет не расшифровывается этим ключевым файлом: возможно, пакет "
+                    "другого отделения или сделан с другим ключом\n"},
+        // A C string comparison would take it for sync.xml.
+        InspectCase{"entry name with a zero byte", kOfficeKey, kOfficeKey,
+                    [](std::string& bytes) { RenameEntry(bytes, std::string("sync.xml\0../../evil", 20)); },
+                    "ошибка: The archive's entry is not sync.xml\n"},
+        // Endless: must be refused, not read until memory runs out.
+        InspectCase{"a device", kOfficeKey, kOfficeKey, nullptr,
+                    "ошибка: Cannot open file \"/dev/zero\". Это не обычный файл", "/dev/zero"},
+        InspectCase{"folder of another user", kOfficeKey, kOfficeKey, nullptr,
+                    "ошибка: Каталог \"", "", true}));
+
+// A key file, and the XML deciphered from one, hold the office key: they
+// are their owner's alone whatever the umask.
+TEST(OperatorToolsTest, KeyFileToolWritesSecretsForTheirOwnerAlone) {
+  ScratchDir dir;
+  const std::string xml = dir.Write("key.xml", "<DATAPACKET/>");
+  const std::pair<std::vector<std::string>, std::string> runs[] = {
+      {{xml, dir / "i.cod"}, dir / "i.cod"},
+      {{"--decipher", dir / "i.cod", dir / "back.xml"}, dir / "back.xml"},
+  };
+  for (const auto& [arguments, written] : runs) {
+    std::vector<std::string> shell = {"-c", "umask 022; exec \"$0\" \"$@\"", ORX_MAKE_KEYFILE};
+    shell.insert(shell.end(), arguments.begin(), arguments.end());
+    const auto result = RunProcess("/bin/sh", shell);
+    ASSERT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(std::filesystem::status(written).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write)
+        << written;
+  }
+  EXPECT_EQ(ReadFile(dir / "back.xml"), "<DATAPACKET/>");
+}
 
 TEST(OperatorToolsTest, UsageErrorsExitTwo) {
   const std::vector<std::vector<std::string>> commands = {

@@ -1,6 +1,11 @@
 #include "app/startup.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <string_view>
@@ -8,9 +13,32 @@
 
 #include "app/server_module.h"
 #include "package/package_job.h"
+#include "support/log_pane.h"
 #include "support/xml_document.h"
 
 namespace orx {
+
+void OccupyClosedStandardStreams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0 || errno != EBADF) continue;
+    // open() takes the lowest free number, which is fd: the ones below it
+    // are open by now.
+    const int opened = ::open("/dev/null", O_RDONLY);
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
+}
+
+bool OutputDelivered(std::FILE* out, std::FILE* err, std::string_view prefix) {
+  errno = 0;
+  if (std::fflush(out) == 0 && !std::ferror(out)) return true;
+  const int number = errno;
+  std::string line(prefix);
+  line += "не удалось записать в стандартный вывод: ";
+  line += number != 0 ? std::strerror(number) : "ошибка записи";
+  line += '\n';
+  std::fputs(line.c_str(), err);
+  return false;
+}
 
 void InitLibraries() {
   // A write past the file-size limit (ulimit -f) then fails like any other
@@ -54,7 +82,8 @@ int RunBatch(const CommandLineFields& fields, const std::string& parameterText,
   if (outcome != JobOutcome::Succeeded) return kExitJobFailed;
   if (!context.packagePath.empty()) {
     std::printf("%s\n", context.packagePath.c_str());
-    std::fflush(stdout);
+    // A script that reads the path and gets nothing must not hear success.
+    if (!OutputDelivered(stdout, stderr, "ошибка: файл пакета записан, но ")) return kExitJobFailed;
   }
   return kExitSuccess;
 }
@@ -95,29 +124,11 @@ std::string UsageText() {
          "  ORX_TRACE=1 convertor-orx certs.xml, SERVER_ORX, i.cod, FA.xsd, HIDE\n";
 }
 
-namespace {
-
-bool EnvSet(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && *value != '\0';
-}
-
-}  // namespace
-
-bool WindowDisplayAvailable() {
-  if (EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY")) return true;
-  // A platform chosen by name that draws nowhere needs no display; xcb and
-  // wayland would abort the process without one.
-  const char* platform = std::getenv("QT_QPA_PLATFORM");
-  if (platform == nullptr) return false;
-  const std::string_view name(platform);
-  return !name.empty() && !name.starts_with("xcb") && !name.starts_with("wayland");
-}
-
-int ReportNoDisplay() {
-  std::fputs("convertor-orx: нет дисплея (DISPLAY и WAYLAND_DISPLAY не заданы), окно не открыть; "
-             "для работы без окна укажите пятым полем HIDE, справка: convertor-orx --help\n",
-             stderr);
+int ReportNoDisplay(const std::string& why) {
+  const std::string line = "convertor-orx: нет дисплея (" + EscapeForTerminal(why) +
+                           "), окно не открыть; для работы без окна укажите пятым полем HIDE, "
+                           "справка: convertor-orx --help\n";
+  std::fputs(line.c_str(), stderr);
   return kExitMissingField;
 }
 

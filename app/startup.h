@@ -1,6 +1,8 @@
 #pragma once
 // Start-up pieces that need no window: library initialisation and batch mode.
+#include <cstdio>
 #include <string>
+#include <string_view>
 
 #include "app/command_line.h"
 #include "package/job_context.h"
@@ -11,6 +13,17 @@ namespace orx {
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitJobFailed = 1;
 inline constexpr int kExitMissingField = 2;
+
+// Before anything is opened: a standard stream that is closed at start gets
+// /dev/null opened for reading in its place, so that no file the program
+// opens takes its number (a package path printed into a package file), and
+// writing to it still fails as writing to a closed stream does.
+void OccupyClosedStandardStreams();
+
+// Flushes out and tells whether everything written to it got there; when
+// not, writes "<prefix>не удалось записать в стандартный вывод: <reason>" as
+// one line to err and returns false.
+bool OutputDelivered(std::FILE* out, std::FILE* err, std::string_view prefix);
 
 // Once per process, in the main thread, before any job: libxml2 (safe entity
 // loader), and SIGXFSZ ignored. The server job sets up libcurl and OpenSSL's
@@ -29,12 +42,9 @@ void InitLibraries();
 
 std::string UsageText();
 
-// Whether the window can be shown: a display, or a toolkit platform that
-// needs none (QT_QPA_PLATFORM=offscreen and the like).
-bool WindowDisplayAvailable();
-
 // Without a display the window cannot open: one line on standard error that
-// names HIDE and --help; returns kExitMissingField.
-int ReportNoDisplay();
+// tells why (MissingDisplay()) and names HIDE and --help; returns
+// kExitMissingField.
+int ReportNoDisplay(const std::string& why);
 
 }  // namespace orx

@@ -15,6 +15,7 @@
 #include "package/key_file.h"
 #include "package/document_check.h"
 #include "package/source_document.h"
+#include "support/error.h"
 #include "support/kelma_win.h"
 #include "support/version.h"
 
@@ -154,7 +155,7 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
 
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {
-    return ReportJobFailure(context, kCategoryExchange, kCaller, failure.what());
+    return ReportJobFailure(context, kCategoryExchange, kCaller, FailureText(failure));
   }
 }
 

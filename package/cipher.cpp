@@ -24,8 +24,10 @@ constexpr std::size_t kPieceSize = 8192;
   throw Error(std::string("Package cipher: ") + operation + " failed: " + reason);
 }
 
-void TransformCodStream(std::string& stream, std::string_view keyText, bool encrypt) {
-  if (stream.empty()) return;
+// Transforms length bytes at data in place, the register starting at iv.
+void Transform(unsigned char* data, std::size_t length, std::string_view keyText,
+               const unsigned char* iv, bool encrypt) {
+  if (length == 0) return;
   if (keyText.empty()) keyText = FixedKeyText;
   // The key bytes are the text's own character codes; EVP reads exactly 32,
   // so a shorter text would make it read past the end.
@@ -36,19 +38,17 @@ void TransformCodStream(std::string& stream, std::string_view keyText, bool encr
   CHandle<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free> ctx(EVP_CIPHER_CTX_new());
   if (!ctx) ThrowOpenSslError("EVP_CIPHER_CTX_new");
   if (EVP_CipherInit_ex(ctx.get(), EVP_aes_256_cfb8(), nullptr,
-                        reinterpret_cast<const unsigned char*>(keyText.data()),
-                        reinterpret_cast<const unsigned char*>(FixedIvText.data()),
+                        reinterpret_cast<const unsigned char*>(keyText.data()), iv,
                         encrypt ? 1 : 0) != 1) {
     ThrowOpenSslError("EVP_CipherInit_ex");
   }
   // In place, piece by piece: CFB-8 keeps its register across updates, so the
   // division does not change the output.
-  auto* data = reinterpret_cast<unsigned char*>(stream.data());
-  for (std::size_t offset = 0; offset < stream.size(); offset += kPieceSize) {
-    const int length = static_cast<int>(std::min(kPieceSize, stream.size() - offset));
+  for (std::size_t offset = 0; offset < length; offset += kPieceSize) {
+    const int piece = static_cast<int>(std::min(kPieceSize, length - offset));
     int written = 0;
-    if (EVP_CipherUpdate(ctx.get(), data + offset, &written, data + offset, length) != 1 ||
-        written != length) {
+    if (EVP_CipherUpdate(ctx.get(), data + offset, &written, data + offset, piece) != 1 ||
+        written != piece) {
       ThrowOpenSslError("EVP_CipherUpdate");
     }
   }
@@ -59,6 +59,11 @@ void TransformCodStream(std::string& stream, std::string_view keyText, bool encr
   }
 }
 
+void TransformCodStream(std::string& stream, std::string_view keyText, bool encrypt) {
+  Transform(reinterpret_cast<unsigned char*>(stream.data()), stream.size(), keyText,
+            reinterpret_cast<const unsigned char*>(FixedIvText.data()), encrypt);
+}
+
 }  // namespace
 
 void EncryptCodStream(std::string& stream, std::string_view keyText) {
@@ -67,6 +72,18 @@ void EncryptCodStream(std::string& stream, std::string_view keyText) {
 
 void DecryptCodStream(std::string& stream, std::string_view keyText) {
   TransformCodStream(stream, keyText, false);
+}
+
+void DecryptCodRange(std::string_view preceding, char* data, std::size_t length,
+                     std::string_view keyText) {
+  // The register before a byte is the 16 bytes that entered it last: the IV
+  // followed by the ciphertext so far.
+  constexpr std::size_t kRegister = 16;
+  if (preceding.size() > kRegister) preceding.remove_prefix(preceding.size() - kRegister);
+  std::string iv(FixedIvText.substr(preceding.size()));
+  iv.append(preceding);
+  Transform(reinterpret_cast<unsigned char*>(data), length, keyText,
+            reinterpret_cast<const unsigned char*>(iv.data()), false);
 }
 
 }  // namespace orx

@@ -105,6 +105,14 @@ TEST(PackageCipher, MatchesOpensslEncAndRoundTripsEveryLength) {
     ASSERT_EQ(result.exitStatus, 0) << result.standardError;
     EXPECT_TRUE(testing::ReadFile(out) == stream) << length;
 
+    // Any range deciphers alone, given the ciphertext just before it.
+    for (const std::size_t from : {std::size_t{0}, std::size_t{5}, std::size_t{16}, length / 2}) {
+      if (from >= length) continue;
+      std::string range = stream.substr(from, 100);
+      DecryptCodRange(std::string_view(stream).substr(0, from), range.data(), range.size(), keyText);
+      EXPECT_TRUE(range == plain.substr(from, 100)) << length << " from " << from;
+    }
+
     DecryptCodStream(stream, keyText);
     EXPECT_TRUE(stream == plain) << length;
   }

@@ -145,7 +145,7 @@ void LoadParamsFromICod(JobContext& context, std::string_view path) {
   try {
     ReadKeyFile(context.params, path);
   } catch (const std::exception& e) {
-    const std::string message = e.what();
+    const std::string message = FailureText(e);
     LogEvent(context.events, context.params.kindTitle, EventType::Error, kCategoryJob,
              kEventOperationFailed, {std::string(kOperation), message});
     throw Error(message);

@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "support/error.h"
+#include "support/files.h"
 #include "support/unique_fd.h"
 
 namespace orx {
@@ -61,7 +63,9 @@ int NormalisedInput::Fill(char* buffer, int length) {
   return n;
 }
 
-CrLfWriter::CrLfWriter(int fd) : fd_(fd) { buffer_.reserve(kCapacity + kCapacity / 8); }
+CrLfWriter::CrLfWriter(int fd, std::string name) : fd_(fd), name_(std::move(name)) {
+  buffer_.reserve(kCapacity + kCapacity / 8);
+}
 
 CrLfWriter::CrLfWriter(std::string& text) : text_(&text) {}
 
@@ -99,11 +103,14 @@ void CrLfWriter::Flush() {
     text_->append(buffer_);
   } else if (fd_ >= 0 && !WriteAll(fd_, buffer_)) {
     failed_ = true;
-    throw Error("Stream write error");
+    writeErrno_ = errno;
+    throw WriteFailure();
   }
   // Only once the piece is in the file may a relay following it read it.
   if (copy_ != nullptr) copy_->Write(buffer_);
   buffer_.clear();
 }
+
+Error CrLfWriter::WriteFailure() const { return StreamWriteError(name_, writeErrno_); }
 
 }  // namespace orx

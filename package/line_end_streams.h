@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "support/error.h"
+
 namespace orx {
 
 class TextRelay;
@@ -33,10 +35,11 @@ class NormalisedInput {
 // Serialised bytes to a file descriptor (not owned), appended to a string,
 // or only to the relay CopyTo names, with every LF made CR LF. libxml2 never writes a raw CR (it writes &#13;), and 0x0A is never
 // part of a multi-byte character in the encodings written, so every LF is a
-// line end. Write and Flush throw Error("Stream write error").
+// line end. Write and Flush throw WriteFailure().
 class CrLfWriter {
  public:
-  explicit CrLfWriter(int fd);
+  // name: the file the operator knows the bytes as, for messages.
+  CrLfWriter(int fd, std::string name);
   explicit CrLfWriter(std::string& text);
   // Writes nowhere but to the relay CopyTo names.
   CrLfWriter();
@@ -51,10 +54,14 @@ class CrLfWriter {
   // a relay of a writer to a file reads the file behind it.
   void CopyTo(TextRelay* relay);
   bool failed() const { return failed_; }
+  // The file layer's StreamWriteError for the file and the system's reason.
+  Error WriteFailure() const;
 
  private:
   static constexpr std::size_t kCapacity = 256 * 1024;
   int fd_ = -1;
+  std::string name_;
+  int writeErrno_ = 0;
   std::string* text_ = nullptr;
   TextRelay* copy_ = nullptr;
   std::string buffer_;

@@ -104,7 +104,7 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     if (replacing) context.log.Append(std::string(kReplacedPackage) + context.packagePath);
     return JobOutcome::Succeeded;
   } catch (const std::exception& e) {
-    return ReportJobFailure(context, kCategoryJob, "TFormMain.XmlToCod", e.what());
+    return ReportJobFailure(context, kCategoryJob, "TFormMain.XmlToCod", FailureText(e));
   }
 }
 

@@ -157,6 +157,23 @@ int ReadText(void* context, char* buffer, int length) {
   return static_cast<int>(n);
 }
 
+// A Reader as a libxml2 input, holding what it threw until the parser has
+// stopped.
+struct ReaderInput {
+  const SchemaChecker::Reader& read;
+  std::exception_ptr failure;
+
+  static int Read(void* context, char* buffer, int length) {
+    auto& self = *static_cast<ReaderInput*>(context);
+    try {
+      return static_cast<int>(self.read(buffer, static_cast<std::size_t>(length)));
+    } catch (...) {
+      self.failure = std::current_exception();
+      return -1;
+    }
+  }
+};
+
 // Runs the validating parser over input (which it takes over and frees).
 std::uint64_t Validate(xmlSchemaPtr schema, xmlParserInputBufferPtr input,
                        const SchemaProblemSink& report) {
@@ -208,6 +225,20 @@ std::uint64_t SchemaChecker::CheckText(std::string_view text,
   return Validate(compiled_->get(),
                   xmlParserInputBufferCreateIO(&ReadText, &KeepOpen, &rest, XML_CHAR_ENCODING_NONE),
                   report);
+}
+
+std::uint64_t SchemaChecker::CheckStream(const Reader& read,
+                                         const SchemaProblemSink& report) const {
+  ReaderInput input{read, nullptr};
+  // The parser's complaint about the failed read is not the document's.
+  const std::uint64_t problems = Validate(
+      compiled_->get(),
+      xmlParserInputBufferCreateIO(&ReaderInput::Read, &KeepOpen, &input, XML_CHAR_ENCODING_NONE),
+      [&](const SchemaProblem& problem) {
+        if (!input.failure) report(problem);
+      });
+  if (input.failure) std::rethrow_exception(input.failure);
+  return problems;
 }
 
 void NameOperatorsLine(SchemaProblem& problem, const SourceLineMap* lines) {

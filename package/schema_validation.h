@@ -53,6 +53,11 @@ class SchemaChecker {
   std::uint64_t Check(TextRelay& relay, const SchemaProblemSink& report) const;
   // The same for a finished text held in memory (a package's entry).
   std::uint64_t CheckText(std::string_view text, const SchemaProblemSink& report) const;
+  // As CheckText, the document coming from read, which puts up to length
+  // bytes into buffer and returns how many, 0 at the end. What read throws
+  // is thrown again once the parser has stopped.
+  using Reader = std::function<std::size_t(char* buffer, std::size_t length)>;
+  std::uint64_t CheckStream(const Reader& read, const SchemaProblemSink& report) const;
 
  private:
   class Compiled;

@@ -37,8 +37,8 @@ std::string GetFullSourceName(JobContext& context, JobFolder& folder, std::strin
     return target;
   } catch (const std::exception& e) {
     LogEvent(context.events, context.params.kindTitle, EventType::Error, kCategoryJob,
-             kEventOperationFailed, {"TFormMain.GetFullSourceName", e.what()});
-    throw Error(e.what());
+             kEventOperationFailed, {"TFormMain.GetFullSourceName", FailureText(e)});
+    throw Error(FailureText(e));
   }
 }
 

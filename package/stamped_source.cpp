@@ -254,7 +254,7 @@ class Stamper {
 
   void Flush() {
     if (xmlSaveFlush(save_.get()) < 0) {
-      if (out_.failed()) throw Error("Stream write error");
+      if (out_.failed()) throw out_.WriteFailure();
       throw Error("Cannot serialise the XML document in encoding " + encoding_);
     }
   }
@@ -279,19 +279,26 @@ class Stamper {
 
 }  // namespace
 
+std::string ReadCertificateXml(std::string_view path) {
+  constexpr std::size_t kMostStreamed = std::size_t{256} << 20;
+  return TextFileToString(path, kMostStreamed,
+                          "Входной файл \"" + std::string(path) +
+                              "\" - не обычный файл, и он не кончился за 256 МиБ: чтение прекращено");
+}
+
 void WriteStampedSource(std::string_view inputPath, const std::string& outputPath,
                         std::string_view dateOfCreate, SourceLineMap* lines, TextRelay* copy) {
   InitXmlLibrary();
-  const std::string bytes = FileToString(inputPath);
+  const std::string bytes = ReadCertificateXml(inputPath);
   std::string folder = ExtractDir(outputPath);
   if (folder.empty()) folder = ".";
   TempFile temp(folder, "SourceConvert", ".tmp");
   {
-    CrLfWriter out(temp.fd());
+    CrLfWriter out(temp.fd(), outputPath);
     out.CopyTo(copy);
     Stamper(out, dateOfCreate, lines).Run(bytes);
   }
-  if (!temp.Close()) throw Error("Stream write error");
+  if (!temp.Close()) throw StreamWriteError(outputPath, errno);
   if (::rename(temp.path().c_str(), outputPath.c_str()) != 0) throw CannotCreate(outputPath, errno);
   temp.Release();
 }
@@ -299,7 +306,7 @@ void WriteStampedSource(std::string_view inputPath, const std::string& outputPat
 void StreamStampedSource(std::string_view inputPath, std::string_view dateOfCreate,
                          SourceLineMap* lines, TextRelay& copy) {
   InitXmlLibrary();
-  const std::string bytes = FileToString(inputPath);
+  const std::string bytes = ReadCertificateXml(inputPath);
   CrLfWriter out;
   out.CopyTo(&copy);
   Stamper(out, dateOfCreate, lines).Run(bytes);

@@ -36,6 +36,11 @@ void WriteStampedSource(std::string_view inputPath, const std::string& outputPat
                         std::string_view dateOfCreate, SourceLineMap* lines = nullptr,
                         TextRelay* copy = nullptr);
 
+// The certificate XML's bytes as the stamping reads them: up to the first
+// zero byte, where text set into a document ends. A pipe or device that
+// does not end within 256 MiB throws Error naming it.
+std::string ReadCertificateXml(std::string_view path);
+
 // The same document handed only to copy as it is made: nothing touches the
 // disk and the text is never held whole. Throws as WriteStampedSource does;
 // ending the text (Finish or Abandon) is left to the caller.

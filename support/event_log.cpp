@@ -11,6 +11,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "support/files.h"
 #include "support/text.h"
 #include "support/unique_fd.h"
 
@@ -87,11 +88,15 @@ std::string JsonLinesEventSink::Format(const EventRecord& record) {
 void JsonLinesEventSink::Write(const EventRecord& record) noexcept {
   try {
     const std::string line = Format(record) + '\n';
+    // Records go where output files may go: through the user's own links,
+    // never through another user's (ReplacedFile throws then).
+    const std::string target = ReplacedFile(path_);
     // O_APPEND and a single write() keep concurrent writers' lines whole.
     // Opened without blocking: a FIFO that nobody reads would otherwise hold
     // the job in open() for ever. Only a regular file takes records.
-    const UniqueFd file(
-        ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644));
+    const UniqueFd file(::open(target.c_str(),
+                               O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK,
+                               0644));
     if (file.get() < 0) return;
     struct stat info {};
     if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode)) return;

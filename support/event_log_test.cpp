@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 
 #include <regex>
 #include <sstream>
@@ -74,6 +77,17 @@ TEST(JsonLinesEventSink, AppendsWholeLinesFromConcurrentWriters) {
   JsonLinesEventSink(dir / "missing/events.jsonl").Write(Record({}));
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   JsonLinesEventSink(dir / "fifo").Write(Record({}));
+  // A link of another user is not followed (as an output file's is not);
+  // the user's own link is.
+  const std::string other = dir.Write("other.jsonl", "");
+  std::filesystem::create_symlink(other, dir / "planted.jsonl");
+  if (::lchown((dir / "planted.jsonl").c_str(), ::geteuid() + 1, static_cast<gid_t>(-1)) == 0) {
+    JsonLinesEventSink(dir / "planted.jsonl").Write(Record({}));
+    EXPECT_EQ(testing::ReadFile(other), "");
+  }
+  std::filesystem::create_symlink(other, dir / "own.jsonl");
+  JsonLinesEventSink(dir / "own.jsonl").Write(Record({}));
+  EXPECT_EQ(Lines(testing::ReadFile(other)).size(), 1u);
 
   const auto lines = Lines(testing::ReadFile(path));
   ASSERT_EQ(lines.size(), 101u);

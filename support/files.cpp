@@ -1,10 +1,12 @@
 #include "support/files.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -34,6 +36,14 @@ Error CannotOpen(std::string_view name, int number) {
 
 Error CannotCreate(std::string_view name, int number) {
   return Error("Cannot create file \"" + std::string(name) + "\". " + ErrnoText(number));
+}
+
+Error StreamReadError(std::string_view name, int number) {
+  return Error("Stream read error, file \"" + std::string(name) + "\". " + ErrnoText(number));
+}
+
+Error StreamWriteError(std::string_view name, int number) {
+  return Error("Stream write error, file \"" + std::string(name) + "\". " + ErrnoText(number));
 }
 
 namespace {
@@ -97,10 +107,19 @@ mode_t CurrentUmask() {
   }
 }
 
-// The file that a write to target replaces: target itself, or where the
-// user's own symbolic links lead from it. A link of another user is never
-// followed (one planted in a shared folder must not redirect the write), and
-// anything but a regular file (or no file) is refused without being opened.
+}  // namespace
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+    if (written < 0 && errno == EINTR) continue;
+    if (written == 0) errno = ENOSPC;  // no progress and no reason: the file cannot grow
+    if (written <= 0) return false;
+    bytes.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
 std::string ReplacedFile(std::string_view target) {
   constexpr int kMaxLinks = 40;  // as the kernel's own limit
   const uid_t uid = ::geteuid();
@@ -135,17 +154,6 @@ std::string ReplacedFile(std::string_view target) {
   }
 }
 
-}  // namespace
-
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
 
 std::string JoinPath(std::string_view dir, std::string_view name) {
   if (dir.empty()) return std::string(name);
@@ -170,29 +178,32 @@ std::string PrivateTempDir() {
   while (base.size() > 1 && base.back() == '/') base.pop_back();
   const uid_t uid = ::geteuid();
   const std::string dir = JoinPath(base, "convertor-orx-" + std::to_string(uid));
+  // Another user may hold the name first (in a shared /tmp, on purpose or
+  // not); a folder of the user's own is the way out.
   const auto refuse = [&dir](const std::string& why) {
-    return Error("No private temporary folder is available: \"" + dir + "\" " + why);
+    return Error("Нет личного каталога для временных файлов: \"" + dir + "\" " + why +
+                 "; укажите в переменной TMPDIR свой каталог для временных файлов");
   };
 
   if (::mkdir(dir.c_str(), 0700) == 0) {
     // The umask may have taken bits away; 0700 is what the checks expect.
-    if (::chmod(dir.c_str(), 0700) != 0) throw refuse("cannot be made private: " + ErrnoText(errno));
+    if (::chmod(dir.c_str(), 0700) != 0) throw refuse("не сделать личным: " + ErrnoText(errno));
   } else if (errno != EEXIST) {
-    throw refuse("cannot be created: " + ErrnoText(errno));
+    throw refuse("не создать: " + ErrnoText(errno));
   }
   // Whatever is there must be our own private folder: never a symbolic
   // link, never a folder another user made or can look into.
   struct stat info {};
-  if (::lstat(dir.c_str(), &info) != 0) throw refuse("cannot be examined: " + ErrnoText(errno));
-  if (S_ISLNK(info.st_mode)) throw refuse("is a symbolic link");
-  if (!S_ISDIR(info.st_mode)) throw refuse("is not a folder");
+  if (::lstat(dir.c_str(), &info) != 0) throw refuse("не проверить: " + ErrnoText(errno));
+  if (S_ISLNK(info.st_mode)) throw refuse("- символическая ссылка");
+  if (!S_ISDIR(info.st_mode)) throw refuse("- не каталог");
   if (info.st_uid != uid) {
-    throw refuse("belongs to another user (uid " + std::to_string(info.st_uid) + ")");
+    throw refuse("принадлежит другому пользователю (uid " + std::to_string(info.st_uid) + ")");
   }
   if ((info.st_mode & 07777) != 0700) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-    throw refuse("has mode " + std::string(mode) + ", not 0700");
+    throw refuse("имеет права " + std::string(mode) + ", а не 0700");
   }
   return dir + "/";
 }
@@ -216,7 +227,10 @@ std::string FileToString(std::string_view fileName) {
   return FileToString(fileName, std::string::npos, {});
 }
 
-std::string FileToString(std::string_view fileName, std::size_t limit, std::string_view tooLarge) {
+namespace {
+
+std::string ReadFile(std::string_view fileName, std::size_t limit, std::size_t streamLimit,
+                     std::string_view tooLarge, bool upToZero) {
   const std::string name(fileName);
   const UniqueFd file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (file.get() < 0) throw CannotOpen(fileName, errno);
@@ -224,6 +238,7 @@ std::string FileToString(std::string_view fileName, std::size_t limit, std::stri
   if (::fstat(file.get(), &info) != 0) throw CannotOpen(fileName, errno);
   if (S_ISDIR(info.st_mode)) throw CannotOpen(fileName, EISDIR);
   if (!ClearNonBlocking(file.get())) throw CannotOpen(fileName, errno);
+  if (!S_ISREG(info.st_mode)) limit = std::min(limit, streamLimit);
 
   std::string bytes;
   if (S_ISREG(info.st_mode) && info.st_size > 0) {
@@ -236,13 +251,28 @@ std::string FileToString(std::string_view fileName, std::size_t limit, std::stri
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      throw Error("Stream read error");
+      throw StreamReadError(fileName, errno);
     }
+    std::string_view piece(buffer, static_cast<std::size_t>(n));
+    const std::size_t zero = upToZero ? piece.find('\0') : std::string_view::npos;
+    piece = piece.substr(0, zero);
     // A device or a file still growing is cut off here, not read to the end.
-    if (static_cast<std::size_t>(n) > limit - bytes.size()) throw Error(std::string(tooLarge));
-    bytes.append(buffer, static_cast<std::size_t>(n));
+    if (piece.size() > limit - bytes.size()) throw Error(std::string(tooLarge));
+    bytes.append(piece);
+    if (zero != std::string_view::npos) break;
   }
   return bytes;
+}
+
+}  // namespace
+
+std::string FileToString(std::string_view fileName, std::size_t limit, std::string_view tooLarge) {
+  return ReadFile(fileName, limit, limit, tooLarge, false);
+}
+
+std::string TextFileToString(std::string_view fileName, std::size_t streamLimit,
+                             std::string_view tooLarge) {
+  return ReadFile(fileName, std::string::npos, streamLimit, tooLarge, true);
 }
 
 void StringToFile(std::string_view bytes, std::string_view fileName) {
@@ -251,7 +281,7 @@ void StringToFile(std::string_view bytes, std::string_view fileName) {
                        O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644));
   if (file.get() < 0) throw CannotCreate(fileName, errno);
   if (!ClearNonBlocking(file.get())) throw CannotCreate(fileName, errno);
-  if (!WriteAll(file.get(), bytes) || !file.Close()) throw Error("Stream write error");
+  if (!WriteAll(file.get(), bytes) || !file.Close()) throw StreamWriteError(fileName, errno);
 }
 
 TempFile::TempFile(std::string_view folder, std::string_view prefix, std::string_view suffix) {
@@ -272,45 +302,102 @@ std::string TempFile::Release() noexcept {
   return path_;
 }
 
-void WriteFileAtomically(std::string_view bytes, std::string_view target) {
-  const std::string file = ReplacedFile(target);
-  std::string folder = ExtractDir(file);
-  if (folder.empty() && !file.empty() && file.front() == '/') folder = "/";
+namespace {
+
+constexpr std::string_view kWriterPrefix = ".orx-";
+constexpr std::string_view kWriterSuffix = ".tmp";
+
+// Removes the temporaries of writers in folder that no one holds: their
+// writer was killed before it could rename or remove them. A temporary is
+// removed while its lock is held, so no writer can be using it, and only
+// one of the user's own, never anything through a link.
+void SweepAbandonedTemporaries(const std::string& folder) noexcept {
+  const CHandle<DIR, closedir> dir(::opendir(folder.empty() ? "." : folder.c_str()));
+  if (!dir) return;
+  const uid_t uid = ::geteuid();
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name = entry->d_name;
+    if (name.size() != kWriterPrefix.size() + 6 + kWriterSuffix.size() ||
+        !name.starts_with(kWriterPrefix) || !name.ends_with(kWriterSuffix)) {
+      continue;
+    }
+    const UniqueFd file(::openat(::dirfd(dir.get()), entry->d_name,
+                                 O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat opened {};
+    struct stat named {};
+    if (!file.valid() || ::fstat(file.get(), &opened) != 0 || !S_ISREG(opened.st_mode) ||
+        opened.st_uid != uid || ::flock(file.get(), LOCK_EX | LOCK_NB) != 0 ||
+        ::fstatat(::dirfd(dir.get()), entry->d_name, &named, AT_SYMLINK_NOFOLLOW) != 0 ||
+        named.st_ino != opened.st_ino || named.st_dev != opened.st_dev) {
+      continue;
+    }
+    ::unlinkat(::dirfd(dir.get()), entry->d_name, 0);
+  }
+}
+
+}  // namespace
+
+AtomicFileWriter::AtomicFileWriter(std::string_view target, FileAccess access)
+    : target_(target), file_(ReplacedFile(target)) {
+  folder_ = ExtractDir(file_);
+  if (folder_.empty() && !file_.empty() && file_.front() == '/') folder_ = "/";
 
   // An existing file keeps its permissions; a new one gets what
-  // StringToFile would give it.
-  mode_t mode = 0644 & ~CurrentUmask();
+  // StringToFile would give it. A secret is its owner's alone in any case.
+  mode_ = 0644 & ~CurrentUmask();
   struct stat existing {};
-  if (::lstat(file.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
-    mode = existing.st_mode & 07777;
+  if (::lstat(file_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode)) {
+    mode_ = existing.st_mode & 07777;
   }
+  if (access == FileAccess::OwnerOnly) mode_ = 0600;
 
-  std::string tempPath;
-  const int created = CreateExclusive(folder, ".orx-", ".tmp", tempPath);
-  if (created < 0) throw CannotCreate(target, -created);
-  UniqueFd output(created);
-  struct RemoveUnlessKept {
-    const std::string& path;
-    bool keep = false;
-    ~RemoveUnlessKept() {
-      if (!keep) ::unlink(path.c_str());
+  SweepAbandonedTemporaries(folder_);
+  for (;;) {
+    const int created = CreateExclusive(folder_, kWriterPrefix, kWriterSuffix, tempPath_);
+    if (created < 0) throw CannotCreate(target, -created);
+    output_ = UniqueFd(created);
+    // Another writer's sweep may have taken the temporary in the moment
+    // before it was locked; it is gone then, and another is made. Where the
+    // file system keeps no locks, no sweep can take one either.
+    struct stat info {};
+    if (::flock(output_.get(), LOCK_EX) != 0 || ::fstat(output_.get(), &info) != 0 ||
+        info.st_nlink > 0) {
+      break;
     }
-  } cleanup{tempPath};
-
-  if (!WriteAll(output.get(), bytes) || ::fsync(output.get()) != 0) {
-    throw Error("Stream write error");
   }
-  if (::fchmod(output.get(), mode) != 0) throw CannotCreate(target, errno);
-  if (!output.Close()) throw Error("Stream write error");
-  // rename() replaces whatever name stands there now and never follows it,
-  // so a link planted after the checks above is replaced, not followed.
-  if (::rename(tempPath.c_str(), file.c_str()) != 0) throw CannotCreate(target, errno);
-  cleanup.keep = true;
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (!committed_ && !tempPath_.empty()) ::unlink(tempPath_.c_str());
+}
+
+void AtomicFileWriter::Write(std::string_view bytes) {
+  if (!WriteAll(output_.get(), bytes)) throw StreamWriteError(target_, errno);
+}
+
+void AtomicFileWriter::Commit() {
+  if (::fsync(output_.get()) != 0) throw StreamWriteError(target_, errno);
+  if (::fchmod(output_.get(), mode_) != 0) throw CannotCreate(target_, errno);
+  // The name is given while the lock is still held, so no sweep can take
+  // the temporary in between. rename() replaces whatever name stands there
+  // now and never follows it, so a link planted after the checks above is
+  // replaced, not followed.
+  if (::rename(tempPath_.c_str(), file_.c_str()) != 0) throw CannotCreate(target_, errno);
+  committed_ = true;
+  // The bytes are on the disk already (fsync), so closing has nothing left
+  // to report.
+  static_cast<void>(output_.Close());
 
   // Make the rename itself durable; the new contents are already in place.
   const UniqueFd dir(
-      ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      ::open(folder_.empty() ? "." : folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.get() >= 0) ::fsync(dir.get());
+}
+
+void WriteFileAtomically(std::string_view bytes, std::string_view target, FileAccess access) {
+  AtomicFileWriter writer(target, access);
+  writer.Write(bytes);
+  writer.Commit();
 }
 
 }  // namespace orx

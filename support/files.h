@@ -2,6 +2,7 @@
 // File helpers (qvFiles). Paths are UTF-8 with "/" as the separator; file
 // contents are raw bytes in std::string.
 #include <dirent.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
@@ -16,9 +17,13 @@
 namespace orx {
 
 // Error("Cannot open file \"<name>\". <reason>") and Error("Cannot create
-// file \"<name>\". <reason>"), the reason being the text of an errno value.
+// file \"<name>\". <reason>"), the reason being the text of an errno value;
+// likewise Error("Stream read error, file \"<name>\". <reason>") and
+// Error("Stream write error, file \"<name>\". <reason>").
 Error CannotOpen(std::string_view name, int number);
 Error CannotCreate(std::string_view name, int number);
+Error StreamReadError(std::string_view name, int number);
+Error StreamWriteError(std::string_view name, int number);
 
 inline constexpr std::uint32_t kAttrReadOnly = 0x01;
 inline constexpr std::uint32_t kAttrHidden = 0x02;
@@ -37,9 +42,9 @@ std::string ProgramFolder();
 // A folder private to the user, ${TMPDIR:-/tmp}/convertor-orx-<uid>/ (TMPDIR
 // only when it names an existing folder), created with mode 0700 on first
 // use. An existing one is used only when it is a real folder (not a symbolic
-// link) owned by the user with mode 0700 exactly. Throws Error("No private
-// temporary folder is available: <the folder and why>") when it cannot be
-// had safely.
+// link) owned by the user with mode 0700 exactly. Throws Error("Нет личного
+// каталога для временных файлов: <the folder and why>; <TMPDIR as the way
+// out>") when it cannot be had safely.
 std::string PrivateTempDir();
 // PrivateTempDir(), or empty where it throws. Never throws.
 std::string GetTempDir();
@@ -75,16 +80,22 @@ void FindCloseW(TSearchRecW& rec);
 // Case-insensitive wildcard match of one name against one pattern.
 bool MatchesMask(std::string_view name, std::string_view pattern);
 
-// Throws Error("Cannot open file \"<name>\". <reason>") or "Stream read error".
+// Throws the CannotOpen or StreamReadError message.
 std::string FileToString(std::string_view fileName);
 // As above, but a file of more than limit bytes throws Error(tooLarge), found
 // from a regular file's size before reading and from the bytes read for
 // anything else (a device, a pipe), which is read no further.
 std::string FileToString(std::string_view fileName, std::size_t limit, std::string_view tooLarge);
+// Text that ends at its first zero byte (a document set as text): the bytes
+// before it, reading no further, so that a device of endless zeros gives
+// its (empty) text at once. A regular file is read to that point whatever
+// its size; anything else (a device, a pipe that never ends) throws
+// Error(tooLarge) past streamLimit bytes.
+std::string TextFileToString(std::string_view fileName, std::size_t streamLimit,
+                             std::string_view tooLarge);
 // Replaces the file's contents (O_TRUNC; a new file gets mode 0644 less the
 // umask). Never writes through a symbolic link: one in the last component is
-// refused. Throws Error("Cannot create file \"<name>\". <reason>") or
-// "Stream write error".
+// refused. Throws the CannotCreate or StreamWriteError message.
 void StringToFile(std::string_view bytes, std::string_view fileName);
 
 // A uniquely named file, created exclusively (O_EXCL, O_NOFOLLOW, mode 0600)
@@ -115,13 +126,49 @@ class TempFile {
   bool owned_ = true;
 };
 
-// Writes bytes to target atomically: a temporary file beside it, flushed,
-// then renamed over it. A target that is a symbolic link of the user's own
-// stays a link: the file it leads to is replaced (atomically, beside that
-// file). A link of another user is never followed, and a target that is not
-// a regular file (a folder, FIFO, device or socket) is never opened: both
-// are refused. On failure the target is untouched and nothing is left
-// behind; the message has the StringToFile form for target.
-void WriteFileAtomically(std::string_view bytes, std::string_view target);
+// Who may read a file written: as the umask allows (an existing file keeps
+// its mode), or its owner alone whatever the umask, for secrets.
+enum class FileAccess { Usual, OwnerOnly };
+
+// The file a write to target replaces: target itself, or where the user's
+// own symbolic links lead from it. A link of another user is never followed
+// (one planted in a shared folder must not redirect the write), and anything
+// but a regular file (or no file) is refused without being opened; the
+// message has the CannotCreate form for target.
+std::string ReplacedFile(std::string_view target);
+
+// Writes a file atomically, in pieces: a temporary file ".orx-XXXXXX.tmp"
+// beside it, flushed, then renamed over it. The temporary is locked (flock)
+// for as long as it is written, and every writer first removes the
+// temporaries in its folder that no one holds, so that a job killed
+// part-way leaves nothing behind for long. A target that is a symbolic link
+// of the user's own stays a link: the file it leads to is replaced
+// (atomically, beside that file); other targets are refused as ReplacedFile
+// refuses them. Until Commit() the target is untouched; the temporary goes
+// with the object unless committed. Failures throw the CannotCreate or
+// StreamWriteError message for target.
+class AtomicFileWriter {
+ public:
+  explicit AtomicFileWriter(std::string_view target, FileAccess access = FileAccess::Usual);
+  ~AtomicFileWriter();
+  AtomicFileWriter(const AtomicFileWriter&) = delete;
+  AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+  void Write(std::string_view bytes);
+  void Commit();
+
+ private:
+  std::string target_;
+  std::string file_;
+  std::string folder_;
+  std::string tempPath_;
+  UniqueFd output_;
+  mode_t mode_ = 0;
+  bool committed_ = false;
+};
+
+// The whole of bytes written to target by an AtomicFileWriter.
+void WriteFileAtomically(std::string_view bytes, std::string_view target,
+                         FileAccess access = FileAccess::Usual);
 
 }  // namespace orx

@@ -166,6 +166,21 @@ TEST(WholeFiles, BytesGoInAndOutUnchanged) {
   }
 }
 
+// Text set into a document ends at its first zero byte, so reading stops
+// there; a stream that never ends stops at its limit.
+TEST(WholeFiles, TextEndsAtItsFirstZeroAndAStreamAtItsLimit) {
+  ScratchDir dir;
+  EXPECT_EQ(TextFileToString(dir.Write("t.xml", std::string("<a/>\0rest", 9)), 2, "big"), "<a/>");
+  EXPECT_EQ(TextFileToString("/dev/zero", 2, "big"), "");
+  testing::Pipe pipe;
+  ASSERT_TRUE(WriteAll(pipe.end[1].get(), std::string(4096, 'x')));
+  ASSERT_TRUE(pipe.end[1].Close());
+  EXPECT_EQ(MessageOf([&] {
+              TextFileToString("/proc/self/fd/" + std::to_string(pipe.end[0].get()), 1000, "big");
+            }),
+            "big");
+}
+
 TEST(WholeFiles, FailuresNameTheFileAndReason) {
   ScratchDir dir;
   const std::string victim = dir.Write("victim", "keep");
@@ -203,16 +218,16 @@ TEST(GetTempDir, MakesAPrivateFolderAndRefusesOneNotPrivatelyOurs) {
          ::mkdir((path + ".real").c_str(), 0700);
          fs::create_symlink(path + ".real", path);
        },
-       "is a symbolic link"},
+       "- символическая ссылка"},
       {"readable by others", [](const std::string& path) { ::mkdir(path.c_str(), 0755); },
-       "has mode 0755, not 0700"},
-      {"a plain file", [](const std::string& path) { StringToFile("", path); }, "is not a folder"},
+       "имеет права 0755, а не 0700"},
+      {"a plain file", [](const std::string& path) { StringToFile("", path); }, "- не каталог"},
       {"another user's",
        [](const std::string& path) {
          ::mkdir(path.c_str(), 0700);
          (void)::chown(path.c_str(), geteuid() + 1, static_cast<gid_t>(-1));  // root only
        },
-       "belongs to another user (uid " + std::to_string(geteuid() + 1) + ")"},
+       "принадлежит другому пользователю (uid " + std::to_string(geteuid() + 1) + ")"},
   };
   for (const auto& [what, make, why] : refused) {
     ScratchDir base;
@@ -223,7 +238,8 @@ TEST(GetTempDir, MakesAPrivateFolderAndRefusesOneNotPrivatelyOurs) {
     if (what == std::string("another user's") && info.st_uid == geteuid()) continue;
     EXPECT_EQ(GetTempDir(), "") << what;
     EXPECT_EQ(MessageOf([] { PrivateTempDir(); }),
-              "No private temporary folder is available: \"" + base / name + "\" " + why);
+              "Нет личного каталога для временных файлов: \"" + base / name + "\" " + why +
+                  "; укажите в переменной TMPDIR свой каталог для временных файлов");
   }
 }
 
@@ -261,6 +277,16 @@ TEST(WriteFileAtomically, ReplacesTargetOrLeavesItUntouched) {
   WriteFileAtomically("new", target);  // an existing one keeps its own
   EXPECT_EQ(ReadFile(target), "new");
   EXPECT_EQ(fs::status(target).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+  // A secret is its owner's alone, new or replaced, whatever the umask.
+  const std::string secret = dir / "i.cod";
+  for (const mode_t mask : {mode_t{0}, mode_t{022}}) {
+    ::umask(mask);
+    WriteFileAtomically("key", secret, FileAccess::OwnerOnly);
+    EXPECT_EQ(fs::status(secret).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    fs::permissions(secret, fs::perms::all);
+  }
+  ::umask(umask);
+  fs::remove(secret);
 
   struct Case {
     std::string target;
@@ -319,11 +345,52 @@ TEST(WriteFileAtomically, FollowsOnlyTheUsersOwnLinks) {
   EXPECT_EQ(ReadFile(real), "chained.xml");
 }
 
-std::vector<std::string> Names(const std::string& folder) {
+std::vector<std::string> Names(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
   std::sort(names.begin(), names.end());
   return names;
+}
+
+// Runs step in a child, which must end with ::_exit: no destructor runs
+// then, as when a job is killed.
+void InKilledJob(const std::function<void()>& step) {
+  const pid_t killed = ::fork();
+  ASSERT_GE(killed, 0);
+  if (killed == 0) step();
+  ::waitpid(killed, nullptr, 0);
+}
+
+// A writer killed between writing and renaming leaves its temporary beside
+// the target; the next writer to that folder removes it, but never one that
+// a living writer holds, nor anything of the user's that merely looks alike.
+TEST(WriteFileAtomically, KilledWritersTemporariesGoLiveOnesStay) {
+  ScratchDir dir;
+  const std::string target = dir / "FA_007_01_2024.03.05_x.zip.cod";
+  InKilledJob([&] {
+    AtomicFileWriter writer(target);
+    writer.Write("a whole package");
+    ::_exit(0);
+  });
+  ASSERT_EQ(Names(dir.path()).size(), 1u);
+  const std::string abandoned = Names(dir.path())[0];
+  EXPECT_TRUE(MatchesMask(abandoned, ".orx-??????.tmp")) << abandoned;
+  dir.Write(".orx-notone.tmp.keep", "mine");
+  std::optional<AtomicFileWriter> live(std::in_place, dir / "other.cod");
+  live->Write("being written");
+  const std::vector<std::string> swept = Names(dir.path());
+  ASSERT_EQ(swept.size(), 2u);
+  EXPECT_TRUE(swept[0] != abandoned && swept[1] != abandoned);
+
+  WriteFileAtomically("next", target);
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{swept[0], swept[1],
+                                                         "FA_007_01_2024.03.05_x.zip.cod"}));
+  live->Commit();
+  live.reset();
+  EXPECT_EQ(Names(dir.path()),
+            (std::vector<std::string>{".orx-notone.tmp.keep", "FA_007_01_2024.03.05_x.zip.cod",
+                                      "other.cod"}));
+  EXPECT_EQ(ReadFile(dir / "other.cod"), "being written");
 }
 
 // A job's folder is private to it; when the job ends only its kept files stay.
@@ -333,15 +400,14 @@ TEST(JobFolder, KilledJobsFoldersGoLiveOnesStay) {
   ScratchDir base;
   ScopedEnv tmpdir("TMPDIR", base.path().c_str());
   const std::string temp = PrivateTempDir();
-  const pid_t killed = ::fork();
-  ASSERT_GE(killed, 0);
-  if (killed == 0) {
+  InKilledJob([] {
     JobFolder folder;
     StringToFile("partial", folder.Path() + "orx000000.zip");
-    ::_exit(0);  // no destructor runs, as when the job is killed
-  }
-  ::waitpid(killed, nullptr, 0);
-  ASSERT_EQ(Names(temp).size(), 1u);
+    ::_exit(0);
+  });
+  // What an earlier version left when killed before it took its lock.
+  ASSERT_EQ(::mkdir((temp + ".job-1-AbCdEf").c_str(), 0700), 0);
+  ASSERT_EQ(Names(temp).size(), 2u);
 
   std::optional<JobFolder> live(std::in_place);
   const std::string livePath = live->Path();

@@ -19,10 +19,7 @@ namespace orx {
 namespace {
 
 constexpr std::string_view kPrefix = "job-";
-
-// A folder of a job is first made under a dot name and given its job- name
-// only once it holds its lock, so that a sweep never mistakes a job that is
-// just starting for a dead one.
+// What earlier versions made a folder under before it held its lock.
 constexpr std::string_view kStagingPrefix = ".job-";
 
 // The folder is removed while its lock is held, so a second sweep running at
@@ -41,7 +38,9 @@ void SweepAbandoned(const std::string& parent) noexcept {
     std::vector<std::string> abandoned;
     while (const dirent* entry = ::readdir(dir.get())) {
       const std::string_view name = entry->d_name;
-      if (name.starts_with(kPrefix)) abandoned.push_back(JoinPath(parent, name));
+      if (name.starts_with(kPrefix) || name.starts_with(kStagingPrefix)) {
+        abandoned.push_back(JoinPath(parent, name));
+      }
     }
     for (const std::string& path : abandoned) RemoveIfAbandoned(path);
   } catch (...) {
@@ -56,23 +55,29 @@ const std::string& JobFolder::Path() {
   parent_ = PrivateTempDir();
   SweepAbandoned(parent_);
 
-  std::string staging =
-      JoinPath(parent_, std::string(kStagingPrefix) + std::to_string(::getpid()) + "-XXXXXX");
-  if (::mkdtemp(staging.data()) == nullptr) throw CannotCreate(staging, errno);
-  UniqueFd lock(::open(staging.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  const int opened = errno;
-  const std::string named = JoinPath(parent_, staging.substr(parent_.size() + 1));
-  // Where the file system keeps no locks a sweep cannot take one either and
-  // passes the folder by, so the job goes on without.
-  if (lock.valid()) (void)::flock(lock.get(), LOCK_EX);
-  if (!lock.valid() || ::rename(staging.c_str(), named.c_str()) != 0) {
-    const int number = lock.valid() ? errno : opened;
-    ::rmdir(staging.c_str());
-    throw CannotCreate(named, number);
+  for (;;) {
+    std::string made =
+        JoinPath(parent_, std::string(kPrefix) + std::to_string(::getpid()) + "-XXXXXX");
+    if (::mkdtemp(made.data()) == nullptr) throw CannotCreate(made, errno);
+    UniqueFd lock(::open(made.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!lock.valid()) {
+      const int number = errno;
+      ::rmdir(made.c_str());
+      throw CannotCreate(made, number);
+    }
+    // Another job's sweep may have taken the folder in the moment before it
+    // was locked; it is gone then, and another is made. Where the file
+    // system keeps no locks a sweep cannot take one either and passes the
+    // folder by, so the job goes on without.
+    struct stat info {};
+    if (::flock(lock.get(), LOCK_EX) == 0 && ::fstat(lock.get(), &info) == 0 &&
+        info.st_nlink == 0) {
+      continue;
+    }
+    lock_ = std::move(lock);
+    path_ = made + "/";
+    return path_;
   }
-  lock_ = std::move(lock);
-  path_ = named + "/";
-  return path_;
 }
 
 void JobFolder::Keep(std::string_view name) { kept_.emplace_back(name); }

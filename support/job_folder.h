@@ -14,7 +14,7 @@ namespace orx {
 // GetTempDir(), mode 0700, holding an exclusive lock (flock) for as long as
 // this object lives. The lock dies with the process, so a folder whose lock
 // can be taken belongs to a job that was killed: making a new folder first
-// removes every such folder. The destructor moves the files named by Keep()
+// removes every such folder (and the ".job-" folders of earlier versions). The destructor moves the files named by Keep()
 // up into the private temporary folder (replacing files of the same name)
 // and removes the folder with everything else in it.
 //
@@ -26,10 +26,9 @@ class JobFolder {
   JobFolder(const JobFolder&) = delete;
   JobFolder& operator=(const JobFolder&) = delete;
 
-  // The folder's path, ending in "/". Throws Error("No private temporary
-  // folder is available: <why>") when the private temporary folder cannot be
-  // had, or the file layer's "Cannot create file" message when the job's
-  // folder cannot be made in it.
+  // The folder's path, ending in "/". Throws PrivateTempDir()'s Error when
+  // the private temporary folder cannot be had, or the file layer's "Cannot
+  // create file" message when the job's folder cannot be made in it.
   const std::string& Path();
   // A file of this folder that outlives the job (its name, no folder part).
   void Keep(std::string_view name);

@@ -29,8 +29,9 @@ constexpr std::string_view kUsage =
     "key text, e.g. an office key to decipher a package file into its ZIP\n"
     "archive. The key is never taken from the command line, where the process\n"
     "list shows it to every user.\n"
-    "OUTPUT is written atomically; an existing file is replaced (through the\n"
-    "user's own symbolic link); anything but a regular file is refused.\n"
+    "OUTPUT is written atomically, readable by its owner alone (mode 0600); an\n"
+    "existing file is replaced (through the user's own symbolic link); anything\n"
+    "but a regular file is refused.\n"
     "OUTPUT \"-\" writes to standard output.\n"
     "--print-iv prints the program's fixed initialisation vector in hexadecimal,\n"
     "as `openssl enc -iv` takes it.\n";
@@ -109,10 +110,11 @@ int main(int argc, char** argv) {
     if (output == "-") {
       if (!orx::WriteAll(STDOUT_FILENO, bytes)) throw orx::Error("Stream write error");
     } else {
-      orx::WriteFileAtomically(bytes, output);
+      // A key file, a key file's XML and a deciphered package are secrets.
+      orx::WriteFileAtomically(bytes, output, orx::FileAccess::OwnerOnly);
     }
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "orx-make-keyfile: %s\n", e.what());
+    std::fprintf(stderr, "orx-make-keyfile: %s\n", orx::FailureText(e).c_str());
     return 1;
   }
   return 0;
