@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
+#include <sys/ioctl.h>
 #include <openssl/provider.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -11,8 +13,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "exchange/cert_store.h"
+#include "exchange/crypto_engines.h"
+#include "exchange/token_store.h"
 #include "exchange/transfer_wording.h"
 #include "support/c_handle.h"
 #include "support/event_log.h"
@@ -48,6 +53,7 @@ class LoadedProviders {
 CURLcode InitLibraries() {
   static const LoadedProviders providers;
   static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
+  InitCryptoEngines();
   return result;
 }
 
@@ -174,6 +180,9 @@ bool ForProxy(CURL* handle) {
 }  // namespace
 
 struct THttpsConnection::Impl {
+  // The transfer's sockets, from libcurl's creating one to its closing it.
+  // Declared before the handle, so that they outlive its cleanup.
+  std::vector<curl_socket_t> sockets;
   CHandle<CURL, curl_easy_cleanup> handle;
   CHandle<curl_slist, curl_slist_free_all> headers;
   std::string url;
@@ -191,7 +200,8 @@ struct THttpsConnection::Impl {
   std::optional<TransferWatch> watch;
 
   // Client certificate selection during the handshake.
-  std::string certStoreFolder;
+  CertStorePlaces certPlaces;
+  TokenPinSource* tokenPins = nullptr;
   std::string certSubject;
   bool noMatchingCert = false;
   std::string certProblem;
@@ -226,6 +236,32 @@ struct THttpsConnection::Impl {
     return size * count;
   }
 
+  static int SocketOpened(void* user, curl_socket_t socket, curlsocktype) {
+    try {
+      static_cast<Impl*>(user)->sockets.push_back(socket);
+    } catch (...) {
+      return CURL_SOCKOPT_ERROR;
+    }
+    return CURL_SOCKOPT_OK;
+  }
+
+  static int SocketClosing(void* user, curl_socket_t socket) {
+    std::erase(static_cast<Impl*>(user)->sockets, socket);
+    return ::close(socket);
+  }
+
+  // Bytes handed to the system but not yet acknowledged by the other end:
+  // on a slow line a large body leaves libcurl long before it arrives, and
+  // while it drains, bytes are moving although libcurl sends none.
+  std::uint64_t Unacknowledged() const {
+    std::uint64_t total = 0;
+    for (const curl_socket_t socket : sockets) {
+      int queued = 0;
+      if (::ioctl(socket, SIOCOUTQ, &queued) == 0 && queued > 0) total += static_cast<unsigned>(queued);
+    }
+    return total;
+  }
+
   // The one place where a running transfer is looked at while it runs
   // (libcurl calls it about once a second, and whenever bytes move), and
   // the one place that may stop it: nonzero ends the transfer.
@@ -239,6 +275,7 @@ struct THttpsConnection::Impl {
     state.sent = static_cast<std::uint64_t>(sent);
     state.toSend = static_cast<std::uint64_t>(toSend);
     state.received = self->received;
+    state.unacknowledged = self->Unacknowledged();
     return self->watch->Check(TransferWatch::Clock::now(), state) == TransferLimit::None ? 0 : 1;
   }
 
@@ -247,7 +284,9 @@ struct THttpsConnection::Impl {
   static int ClientCert(SSL* ssl, X509** x509, EVP_PKEY** pkey) {
     auto* self = static_cast<Impl*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
     if (!self || self->noMatchingCert) return -1;
-    auto result = FindClientCertificate(self->certStoreFolder, self->certSubject);
+    auto result = FindClientCertificate(self->certPlaces, self->certSubject);
+    if (result.found.onToken() && !LoadTokenKey(result.found, self->tokenPins, result.problem))
+      result.found = {};
     if (!result.found.cert) {
       self->noMatchingCert = true;
       self->certProblem = std::move(result.problem);
@@ -259,7 +298,7 @@ struct THttpsConnection::Impl {
     if (SSL_use_cert_and_key(ssl, result.found.cert.get(), result.found.key.get(),
                              result.found.chain.get(), 1) != 1)
       return 0;
-    self->certSent = "\"" + result.found.subject + "\" (" + result.found.file + ")";
+    self->certSent = "\"" + result.found.subject + "\" (" + result.found.Origin() + ")";
     // OpenSSL takes both over.
     *x509 = result.found.cert.release();
     *pkey = result.found.key.release();
@@ -295,7 +334,8 @@ struct THttpsConnection::Impl {
   }
 };
 
-THttpsConnection::THttpsConnection() : impl_(std::make_unique<Impl>()) {}
+THttpsConnection::THttpsConnection()
+    : SharedCertStoreFolder(kSharedCertStoreFolder), impl_(std::make_unique<Impl>()) {}
 
 THttpsConnection::~THttpsConnection() { CloseHandles(); }
 
@@ -445,6 +485,10 @@ bool THttpsConnection::ApplyOptions() {
   set(CURLOPT_NOPROGRESS, 0L);
   set(CURLOPT_XFERINFOFUNCTION, &Impl::Progress);
   set(CURLOPT_XFERINFODATA, static_cast<void*>(&impl));
+  set(CURLOPT_SOCKOPTFUNCTION, &Impl::SocketOpened);
+  set(CURLOPT_SOCKOPTDATA, static_cast<void*>(&impl));
+  set(CURLOPT_CLOSESOCKETFUNCTION, &Impl::SocketClosing);
+  set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(&impl));
   // The server's certificate and name, and an HTTPS proxy's, are always
   // verified, against the same roots. libcurl does not read these variables
   // itself; OpenSSL's tools do, one variable at a time, and so do we.
@@ -481,7 +525,10 @@ bool THttpsConnection::SendHttpsRequest() {
   }
   CURL* h = impl.handle.get();
   impl.errorBuffer[0] = '\0';
-  impl.certStoreFolder = CertStoreFolder.empty() ? DefaultCertStoreFolder() : CertStoreFolder;
+  impl.certPlaces.folders = {CertStoreFolder.empty() ? DefaultCertStoreFolder() : CertStoreFolder};
+  if (!SharedCertStoreFolder.empty()) impl.certPlaces.folders.push_back(SharedCertStoreFolder);
+  impl.certPlaces.tokenModule = DefaultTokenModule();
+  impl.tokenPins = TokenPins;
   impl.certSubject = CertSubject;
 
   // The body is taken now, so that data set after the request was prepared
@@ -590,6 +637,9 @@ bool THttpsConnection::Finish(int result) {
         lastErrorDetail_ = "the server ended the connection after the client certificate " +
                            impl.certSent + ", probably refusing it: " + lastErrorDetail_;
       }
+    } else if (rc == CURLE_SSL_CONNECT_ERROR && !GostEngineLoaded()) {
+      // A server that speaks only GOST TLS ends the handshake at once.
+      lastErrorDetail_ += "; если сервер работает по ГОСТ TLS, нужен пакет libengine-gost-openssl";
     }
     return false;
   }

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "exchange/https_connection.h"
+#include "exchange/pin_file.h"
 #include "exchange/replies.h"
 #include "exchange/server_choice.h"
 #include "package/address.h"
@@ -116,8 +117,10 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
 // to the job's handler.
 JobOutcome RunDialogue(JobContext& context, const std::string& identification,
                        const std::string& sourcePath) {
+  PinFileSource pinFile;
   auto connection = std::make_unique<THttpsConnection>();
   connection->BlockingCalls = context.blockingCalls;
+  connection->TokenPins = context.tokenPins ? context.tokenPins : &pinFile;
   TraceWhenAsked(*connection, context.params.officeKey);
   JobOutcome outcome = JobOutcome::Failed;
   std::exception_ptr failure;
