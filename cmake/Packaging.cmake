@@ -12,6 +12,14 @@ install(FILES ${PROJECT_SOURCE_DIR}/docs/ru/convertor-orx.1
 install(FILES ${PROJECT_SOURCE_DIR}/data/convertor-orx.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
         COMPONENT window)
+# Bitmaps too: where the toolkit's SVG support is not installed, the window
+# and the desktop's menus still find an icon.
+foreach(size IN ITEMS 32 48 64 128)
+  install(FILES ${PROJECT_SOURCE_DIR}/data/convertor-orx-${size}.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
+          RENAME convertor-orx.png
+          COMPONENT window)
+endforeach()
 if(EXISTS ${PROJECT_SOURCE_DIR}/examples)
   install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
           DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/convertor-orx/examples

@@ -1,6 +1,8 @@
 #pragma once
 // Every dialog the window shows goes through a runner, so that tests can
 // answer a dialog instead of a person.
+#include <QMessageBox>
+
 class QFileDialog;
 
 namespace orx {
@@ -10,13 +12,17 @@ class DialogRunner {
   virtual ~DialogRunner() = default;
   // Shows the prepared dialog and returns true when it was accepted; the
   // caller then reads the dialog's selection.
-  [[nodiscard]] virtual bool Run(QFileDialog& dialog) = 0;
+  virtual bool Run(QFileDialog& dialog) = 0;
+  // Shows the prepared message box and returns the button chosen (the
+  // box's escape button when it was closed otherwise).
+  virtual QMessageBox::StandardButton Ask(QMessageBox& box) = 0;
 };
 
 // The ordinary runner: the dialog runs modally.
 class ModalDialogRunner final : public DialogRunner {
  public:
-  [[nodiscard]] bool Run(QFileDialog& dialog) override;
+  bool Run(QFileDialog& dialog) override;
+  QMessageBox::StandardButton Ask(QMessageBox& box) override;
 };
 
 }  // namespace orx

@@ -88,13 +88,18 @@ std::optional<std::string> FindKeyFileIn(const SearchPlaces& places, std::string
   return std::nullopt;
 }
 
-std::string FindSchema(const SearchPlaces& places, std::string_view schemaName) {
+std::optional<std::string> FindSchema(const SearchPlaces& places, std::string_view schemaName) {
   for (const std::string& folder : places.schemaFolders) {
-    const std::string path = JoinPath(folder, schemaName);
+    std::string path = JoinPath(folder, schemaName);
     if (IsRegularFile(path)) return path;
   }
-  return places.schemaFolders.empty() ? std::string(schemaName)
-                                      : JoinPath(places.schemaFolders.front(), schemaName);
+  return std::nullopt;
+}
+
+std::string SchemaNotFoundMessage(const SearchPlaces& places, std::string_view schemaName) {
+  std::string message = "Не найден файл схемы " + std::string(schemaName) + ", искали в папках:";
+  for (const std::string& folder : places.schemaFolders) message += "\r\n    " + folder;
+  return message;
 }
 
 std::string WindowStateFilePath() {

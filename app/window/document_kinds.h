@@ -55,9 +55,12 @@ SearchPlaces InstallSearchPlaces(std::string_view programFolder);
 std::optional<std::string> FindKeyFileIn(const SearchPlaces& places, std::string_view pattern);
 
 // The absolute path of the first regular file named schemaName in the schema
-// folders; when there is none, its path in the first folder, so that the job
-// names where it was expected.
-std::string FindSchema(const SearchPlaces& places, std::string_view schemaName);
+// folders; nullopt when there is none.
+std::optional<std::string> FindSchema(const SearchPlaces& places, std::string_view schemaName);
+
+// Tells the operator that schemaName is nowhere and where it was looked for,
+// one folder a line.
+std::string SchemaNotFoundMessage(const SearchPlaces& places, std::string_view schemaName);
 
 // Where the window keeps its geometry: $APPDATA/ConvertorOrx.xml when APPDATA
 // is set, else ${XDG_CONFIG_HOME:-$HOME/.config}/ConvertorOrx.xml. Relative

@@ -9,6 +9,10 @@ namespace orx {
 
 bool ModalDialogRunner::Run(QFileDialog& dialog) { return dialog.exec() == QDialog::Accepted; }
 
+QMessageBox::StandardButton ModalDialogRunner::Ask(QMessageBox& box) {
+  return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
 std::optional<QString> FilePicker::Execute(const FilePickerSetup& setup) {
   QFileDialog dialog(parent_, setup.title);
   // The toolkit's own dialog on every desktop, so that it behaves the same

@@ -3,19 +3,25 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QShortcut>
 #include <QSplitter>
+#include <QToolButton>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
+#include "app/window/about_box.h"
 #include "app/window/button_placement.h"
 #include "app/window/document_kinds.h"
-#include "app/window/picker_panel.h"
+#include "app/window/picker_button.h"
 #include "app/window/window_state.h"
 #include "exchange/sync_job.h"
 #include "package/package_job.h"
@@ -24,6 +30,9 @@ namespace orx {
 namespace {
 
 constexpr int kPanelTopHeight = 41;
+constexpr int kKindListLeft = 24;
+constexpr int kKindListTop = 8;
+constexpr int kKindListWidth = 201;
 constexpr int kFileRowHeight = 24;
 constexpr int kButtonTop = 16;
 constexpr int kButtonHeight = 25;
@@ -68,8 +77,26 @@ class KindList final : public QComboBox {
   }
 };
 
+// The one local file a drag carries; nullopt for anything else.
+std::optional<QString> DraggedFile(const QMimeData* mime) {
+  if (mime == nullptr || !mime->hasUrls()) return std::nullopt;
+  const QList<QUrl> urls = mime->urls();
+  if (urls.size() != 1 || !urls.front().isLocalFile()) return std::nullopt;
+  return urls.front().toLocalFile();
+}
+
+bool IsDrag(QEvent::Type type) {
+  return type == QEvent::DragEnter || type == QEvent::DragMove || type == QEvent::Drop;
+}
+
+// A caption without its mnemonic marker, as it is shown.
+QString Shown(QString caption) { return caption.remove(QLatin1Char('&')); }
+
 bool IsUserInput(QEvent::Type type) {
   switch (type) {
+    case QEvent::DragEnter:
+    case QEvent::DragMove:
+    case QEvent::Drop:
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonRelease:
     case QEvent::MouseButtonDblClick:
@@ -96,7 +123,10 @@ bool IsUserInput(QEvent::Type type) {
 // is dropped too instead of being delivered once the job has ended.
 class TFormMain::JobScope {
  public:
-  explicit JobScope(TFormMain& form) : form_(form) {
+  // focusAfter (the job's button) takes the keyboard focus when the job has
+  // ended; the buttons are disabled meanwhile, and the focus would otherwise
+  // fall into the log pane.
+  JobScope(TFormMain& form, QWidget* focusAfter) : form_(form), focusAfter_(focusAfter) {
     form_.jobRunning_ = true;
     form_.buttonFile_->setEnabled(false);
     form_.buttonServer_->setEnabled(false);
@@ -115,12 +145,14 @@ class TFormMain::JobScope {
     form_.buttonFile_->setEnabled(true);
     form_.buttonServer_->setEnabled(true);
     form_.jobRunning_ = false;
+    if (focusAfter_ != nullptr) focusAfter_->setFocus(Qt::OtherFocusReason);
   }
   JobScope(const JobScope&) = delete;
   JobScope& operator=(const JobScope&) = delete;
 
  private:
   TFormMain& form_;
+  QWidget* focusAfter_;
 };
 
 TFormMain::TFormMain(FormMainServices services, QWidget* parent)
@@ -156,7 +188,6 @@ void TFormMain::BuildControls() {
   panelTop->setObjectName(QStringLiteral("PanelTop"));
   panelTop->setFixedHeight(kPanelTopHeight);
   comboBoxTypeDocument_ = new KindList;
-  comboBoxTypeDocument_->setParent(panelTop);
   comboBoxTypeDocument_->setObjectName(QStringLiteral("ComboBoxTypeDocument"));
   comboBoxTypeDocument_->setEditable(false);
   for (const DocumentKindItem& item : kDocumentKindItems) {
@@ -165,42 +196,68 @@ void TFormMain::BuildControls() {
   // Adding items to an empty list selects the first by itself.
   comboBoxTypeDocument_->setCurrentIndex(-1);
   comboBoxTypeDocument_->setToolTip(QStringLiteral("Выберите тип документа"));
-  comboBoxTypeDocument_->setGeometry(24, 8, 201, comboBoxTypeDocument_->sizeHint().height());
+  comboBoxTypeDocument_->setAccessibleName(QStringLiteral("Тип документа"));
+  comboBoxTypeDocument_->setFixedWidth(kKindListWidth);
   connect(comboBoxTypeDocument_, &QComboBox::activated, this,
           &TFormMain::ComboBoxTypeDocumentSelect);
+  auto* kindCaption = new QLabel(QStringLiteral("&Тип документа"));
+  kindCaption->setObjectName(QStringLiteral("LabelTypeDocument"));
+  kindCaption->setBuddy(comboBoxTypeDocument_);
+  auto* buttonAbout = new QToolButton;
+  buttonAbout->setObjectName(QStringLiteral("ButtonAbout"));
+  buttonAbout->setText(QStringLiteral("?"));
+  buttonAbout->setToolTip(QStringLiteral("О программе (F1)"));
+  buttonAbout->setAccessibleName(QStringLiteral("О программе"));
+  connect(buttonAbout, &QToolButton::clicked, this, &TFormMain::ShowAbout);
+  auto* about = new QShortcut(QKeySequence::HelpContents, this);
+  connect(about, &QShortcut::activated, this, &TFormMain::ShowAbout);
+  auto* top = new QHBoxLayout(panelTop);
+  top->setContentsMargins(kKindListLeft, kKindListTop, kKindListTop, 0);
+  top->setSpacing(kKindListTop);
+  top->addWidget(comboBoxTypeDocument_, 0, Qt::AlignTop);
+  top->addWidget(kindCaption, 0, Qt::AlignTop);
+  top->addStretch(1);
+  top->addWidget(buttonAbout, 0, Qt::AlignTop);
+  kindCaption->setFixedHeight(comboBoxTypeDocument_->sizeHint().height());
 
   QWidget* panelXML = MakeFilePanel(
-      QStringLiteral("PanelXML"), QStringLiteral("LabelXML"),
-      QStringLiteral("Укажите исходный XML файл с сертификатами"), editXML_,
-      QStringLiteral("EditXML"), QStringLiteral("PanelSelectXML"), 33,
-      QStringLiteral("Выбор файла"), &TFormMain::PanelSelectXMLClick);
+      {"PanelXML", "LabelXML", "Укажите исходный &XML файл с сертификатами", "EditXML",
+       "Исходный XML файл с сертификатами", "PanelSelectXML", 33, "Выбор файла",
+       "Выбрать исходный XML файл"},
+      editXML_, &TFormMain::PanelSelectXMLClick);
   QWidget* panelXSD = MakeFilePanel(
-      QStringLiteral("PanelXSD"), QStringLiteral("LabelXSD"),
-      QStringLiteral("Укажите XSD файл схемы проверки"), editXSD_, QStringLiteral("EditXSD"),
-      QStringLiteral("PanelSelectXSD"), 34, QString(), &TFormMain::PanelSelectXSDClick);
+      {"PanelXSD", "LabelXSD", "Укажите X&SD файл схемы проверки", "EditXSD",
+       "XSD файл схемы проверки", "PanelSelectXSD", 34, "", "Выбрать файл схемы"},
+      editXSD_, &TFormMain::PanelSelectXSDClick);
   QWidget* panelICod = MakeFilePanel(
-      QStringLiteral("PanelICod"), QStringLiteral("LabelICod"),
-      QStringLiteral("Укажите файл iCod"), editICod_, QStringLiteral("EditICod"),
-      QStringLiteral("PanelSelectICod"), 34, QString(), &TFormMain::PanelSelectICodClick);
+      {"PanelICod", "LabelICod", "Укажите файл &iCod", "EditICod", "Ключевой файл iCod",
+       "PanelSelectICod", 34, "", "Выбрать ключевой файл"},
+      editICod_, &TFormMain::PanelSelectICodClick);
+  // The operator's own text replaces a file that was handed in.
+  connect(editXML_, &QLineEdit::textEdited, this, [this] { xmlHandedIn_ = false; });
 
   panelButton_ = new QWidget;
   panelButton_->setObjectName(QStringLiteral("PanelButton"));
   panelButton_->setMinimumHeight(kButtonTop + kButtonHeight);
   panelButton_->installEventFilter(this);
-  buttonFile_ = new QPushButton(QStringLiteral("Сформировать файл"), panelButton_);
+  buttonFile_ = new QPushButton(QStringLiteral("&Сформировать файл"), panelButton_);
   buttonFile_->setObjectName(QStringLiteral("ButtonFile"));
   buttonFile_->setGeometry(0, kButtonTop, kButtonDesignWidth, kButtonHeight);
   connect(buttonFile_, &QPushButton::clicked, this, &TFormMain::ButtonFileClick);
-  buttonServer_ = new QPushButton(QStringLiteral("Отправить на сервер"), panelButton_);
+  buttonServer_ = new QPushButton(QStringLiteral("&Отправить на сервер"), panelButton_);
   buttonServer_->setObjectName(QStringLiteral("ButtonServer"));
   buttonServer_->setGeometry(0, kButtonTop, kButtonDesignWidth, kButtonHeight);
   connect(buttonServer_, &QPushButton::clicked, this, &TFormMain::ButtonServerClick);
 
   memoLog_ = new QPlainTextEdit;
   memoLog_->setObjectName(QStringLiteral("MemoLog"));
+  memoLog_->setAccessibleName(QStringLiteral("Сообщения"));
   memoLog_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   // Tab moves on to the next control instead of typing into the pane.
   memoLog_->setTabChangesFocus(true);
+  // A file dropped on the pane goes to a field, as anywhere on the window.
+  memoLog_->setAcceptDrops(false);
+  memoLog_->viewport()->setAcceptDrops(false);
 
   QSplitter* splitter4 = MakeBandSplitter(QStringLiteral("TntSplitter4"), panelButton_, memoLog_, 77);
   QSplitter* splitter3 = MakeBandSplitter(QStringLiteral("TntSplitter3"), panelICod, splitter4, 85);
@@ -213,32 +270,38 @@ void TFormMain::BuildControls() {
   layout->addWidget(panelTop);
   layout->addWidget(splitter1, 1);
 
-  setTabOrder(editXML_, editXSD_);
-  setTabOrder(editXSD_, editICod_);
-  setTabOrder(editICod_, buttonFile_);
-  setTabOrder(buttonFile_, buttonServer_);
-  setTabOrder(buttonServer_, memoLog_);
-  setTabOrder(memoLog_, comboBoxTypeDocument_);
+  // The fields with their pickers, the buttons, the log pane, the kind list.
+  const std::vector<QWidget*> order{
+      editXML_,     findChild<QWidget*>(QStringLiteral("PanelSelectXML")),
+      editXSD_,     findChild<QWidget*>(QStringLiteral("PanelSelectXSD")),
+      editICod_,    findChild<QWidget*>(QStringLiteral("PanelSelectICod")),
+      buttonFile_,  buttonServer_,
+      memoLog_,     comboBoxTypeDocument_,
+      buttonAbout};
+  for (std::size_t i = 1; i < order.size(); ++i) setTabOrder(order[i - 1], order[i]);
+  // Enter presses the focused button, as Space does.
+  for (QAbstractButton* button : findChildren<QAbstractButton*>()) button->installEventFilter(this);
+  setAcceptDrops(true);
   editXML_->setFocus();
 }
 
-QWidget* TFormMain::MakeFilePanel(const QString& name, const QString& labelName,
-                                  const QString& caption, QLineEdit*& edit,
-                                  const QString& editName, const QString& pickerName,
-                                  int pickerWidth, const QString& pickerHint,
+QWidget* TFormMain::MakeFilePanel(const FileBand& band, QLineEdit*& edit,
                                   void (TFormMain::*onClick)()) {
   auto* panel = new QWidget;
-  panel->setObjectName(name);
-  auto* label = new QLabel(caption, panel);
-  label->setObjectName(labelName);
+  panel->setObjectName(QString::fromUtf8(band.panel));
+  auto* label = new QLabel(QString::fromUtf8(band.caption), panel);
+  label->setObjectName(QString::fromUtf8(band.label));
   label->setAlignment(Qt::AlignCenter);
-  // A narrow window cuts the caption instead of growing to fit it.
-  label->setMinimumWidth(1);
   edit = new QLineEdit(panel);
-  edit->setObjectName(editName);
-  auto* picker = new PickerPanel(pickerName, pickerWidth, panel);
-  picker->setToolTip(pickerHint);
-  connect(picker, &PickerPanel::clicked, this, onClick);
+  edit->setObjectName(QString::fromUtf8(band.edit));
+  edit->setAccessibleName(QString::fromUtf8(band.editName));
+  // A file dragged onto the field goes into it as a path, not as a URL.
+  edit->installEventFilter(this);
+  label->setBuddy(edit);
+  auto* picker = new PickerButton(QString::fromUtf8(band.picker), band.pickerWidth,
+                                  QString::fromUtf8(band.pickerName), panel);
+  picker->setToolTip(QString::fromUtf8(band.pickerHint));
+  connect(picker, &PickerButton::clicked, this, onClick);
 
   auto* row = new QHBoxLayout;
   row->setContentsMargins(0, 0, 0, 0);
@@ -261,15 +324,24 @@ void TFormMain::SetFields(const CommandLineFields& fields) {
   editXML_->setText(QString::fromStdString(fields.xmlPath));
   editICod_->setText(QString::fromStdString(fields.keyFilePath));
   editXSD_->setText(QString::fromStdString(fields.xsdPath));
+  xmlHandedIn_ = !fields.xmlPath.empty();
 }
 
 void TFormMain::ComboBoxTypeDocumentSelect(int index) {
   if (jobRunning_) return;
   log_.Clear();
-  editXML_->clear();
+  // A file handed to the window (a file manager's "open with", a drop) is
+  // what the operator came for: the kind chosen for it does not take it away.
+  if (!xmlHandedIn_) editXML_->clear();
+  xmlHandedIn_ = false;
   if (index >= 0 && index < int(kDocumentKindItems.size())) {
     const DocumentKindItem& item = kDocumentKindItems[std::size_t(index)];
-    editXSD_->setText(QString::fromStdString(FindSchema(services_.places, item.schemaName)));
+    editXSD_->clear();
+    if (const auto schema = FindSchema(services_.places, item.schemaName)) {
+      editXSD_->setText(QString::fromStdString(*schema));
+    } else {
+      log_.Append(SchemaNotFoundMessage(services_.places, item.schemaName));
+    }
     editICod_->clear();
     if (const auto keyFile = FindKeyFileIn(services_.places, item.keyFilePattern)) {
       editICod_->setText(QString::fromStdString(*keyFile));
@@ -299,32 +371,50 @@ void TFormMain::PanelSelectICodClick() {
 }
 
 template <typename Job>
-void TFormMain::RunJob(Job job) {
+void TFormMain::RunJob(Job job, QWidget* button) {
   // The job lets queued input through while it runs; a second press must not
   // start another job inside it.
   if (jobRunning_) return;
-  const JobScope scope(*this);
-  const std::string xml = editXML_->text().toStdString();
-  const std::string xsd = editXSD_->text().toStdString();
-  const std::string keyFile = editICod_->text().toStdString();
-  (void)job(jobContext_, xml, xsd, keyFile);  // the log pane tells how it ended
+  const std::vector<std::string> linesBefore = log_.Lines();
+  JobOutcome outcome = JobOutcome::Failed;
+  {
+    const JobScope scope(*this, button);
+    const std::string xml = editXML_->text().toStdString();
+    const std::string xsd = editXSD_->text().toStdString();
+    const std::string keyFile = editICod_->text().toStdString();
+    outcome = job(jobContext_, xml, xsd, keyFile);
+  }
+  xmlHandedIn_ = false;
+  if (outcome == JobOutcome::Cancelled) {
+    // The operator refused the folder: the pane shows what it showed before.
+    log_.Clear();
+    for (const std::string& line : linesBefore) log_.Append(line);
+  }
   if (sessionEnding_) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
 }
 
 void TFormMain::ButtonFileClick() {
-  RunJob([](JobContext& context, const std::string& xml, const std::string& xsd,
-            const std::string& keyFile) {
-    const JobOutcome outcome = XmlToCod(context, xml, xsd, {}, keyFile);
-    if (!context.packagePath.empty()) {
-      context.log.Append(std::string(kPackageWrittenMessage) + context.packagePath);
-    }
-    return outcome;
-  });
+  RunJob(
+      [](JobContext& context, const std::string& xml, const std::string& xsd,
+         const std::string& keyFile) {
+        const JobOutcome outcome = XmlToCod(context, xml, xsd, {}, keyFile);
+        if (!context.packagePath.empty()) {
+          context.log.Append(std::string(kPackageWrittenMessage) + context.packagePath);
+        }
+        return outcome;
+      },
+      buttonFile_);
 }
 
 void TFormMain::ButtonServerClick() {
   RunJob([](JobContext& context, const std::string& xml, const std::string& xsd,
-            const std::string& keyFile) { return XmlToServer(context, xml, xsd, keyFile); });
+            const std::string& keyFile) { return XmlToServer(context, xml, xsd, keyFile); },
+         buttonServer_);
+}
+
+void TFormMain::ShowAbout() {
+  if (jobRunning_) return;
+  ShowAboutBox(this, services_.dialogs ? *services_.dialogs : modalDialogs_);
 }
 
 int TFormMain::CaptionWidth(const QString& caption) const {
@@ -334,7 +424,7 @@ int TFormMain::CaptionWidth(const QString& caption) const {
 void TFormMain::PanelButtonResize() {
   const ButtonPair placed = PlaceButtons(
       {buttonFile_->width(), buttonServer_->width(), buttonFile_->x(), buttonServer_->x()},
-      CaptionWidth(buttonFile_->text()), CaptionWidth(buttonServer_->text()),
+      CaptionWidth(Shown(buttonFile_->text())), CaptionWidth(Shown(buttonServer_->text())),
       panelButton_->contentsRect().width());
   buttonFile_->setGeometry(placed.fileLeft, buttonFile_->y(), placed.fileWidth,
                            buttonFile_->height());
@@ -350,7 +440,52 @@ bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
     if (widget != nullptr && widget->window() == this) return true;
   }
   if (watched == panelButton_ && event->type() == QEvent::Resize) PanelButtonResize();
+  if (event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    auto* button = qobject_cast<QAbstractButton*>(watched);
+    if (button != nullptr && (key == Qt::Key_Return || key == Qt::Key_Enter)) {
+      button->click();
+      return true;
+    }
+  }
+  if (IsDrag(event->type())) {
+    if (auto* field = qobject_cast<QLineEdit*>(watched); field && TakeDrop(event, field)) {
+      return true;
+    }
+  }
   return QWidget::eventFilter(watched, event);
+}
+
+QLineEdit* TFormMain::FieldForFile(const QString& path) const {
+  const QString suffix = QFileInfo(path).suffix().toLower();
+  if (suffix == QLatin1String("xsd")) return editXSD_;
+  if (suffix == QLatin1String("cod")) return editICod_;
+  return editXML_;
+}
+
+bool TFormMain::TakeDrop(QEvent* event, QLineEdit* field) {
+  auto* drop = static_cast<QDropEvent*>(event);
+  const std::optional<QString> file = DraggedFile(drop->mimeData());
+  if (!file || jobRunning_) return false;
+  if (field == nullptr) field = FieldForFile(*file);
+  drop->acceptProposedAction();
+  if (event->type() == QEvent::Drop) {
+    field->setText(*file);
+    if (field == editXML_) xmlHandedIn_ = true;
+  }
+  return true;
+}
+
+void TFormMain::dragEnterEvent(QDragEnterEvent* event) {
+  if (!TakeDrop(event, nullptr)) QWidget::dragEnterEvent(event);
+}
+
+void TFormMain::dragMoveEvent(QDragMoveEvent* event) {
+  if (!TakeDrop(event, nullptr)) QWidget::dragMoveEvent(event);
+}
+
+void TFormMain::dropEvent(QDropEvent* event) {
+  if (!TakeDrop(event, nullptr)) QWidget::dropEvent(event);
 }
 
 void TFormMain::setVisible(bool visible) {

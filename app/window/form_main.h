@@ -70,21 +70,39 @@ class TFormMain : public QWidget {
   void resizeEvent(QResizeEvent* event) override;
   void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   class JobScope;
+  struct FileBand {
+    const char* panel;
+    const char* label;
+    const char* caption;  // with its mnemonic
+    const char* edit;
+    const char* editName;  // for screen readers
+    const char* picker;
+    int pickerWidth;
+    const char* pickerHint;
+    const char* pickerName;  // for screen readers: what "..." picks
+  };
 
   void BuildControls();
+  QWidget* MakeFilePanel(const FileBand& band, QLineEdit*& edit, void (TFormMain::*onClick)());
+  void ShowAbout();
+  // A drag of one local file: accepted, and on the drop the file goes into
+  // field, or when field is null into the field its name suggests (".xsd",
+  // ".cod", else the XML field). False for any other drag, and during a job.
+  bool TakeDrop(QEvent* event, QLineEdit* field);
+  QLineEdit* FieldForFile(const QString& path) const;
   // Writes the window-state file; a failure is only traced.
   void SaveState();
-  QWidget* MakeFilePanel(const QString& name, const QString& labelName, const QString& caption,
-                         QLineEdit*& edit, const QString& editName, const QString& pickerName,
-                         int pickerWidth, const QString& pickerHint,
-                         void (TFormMain::*onClick)());
   void PickFile(QLineEdit* field, const FilePickerSetup& setup);
+  // Runs job with the fields; button takes the focus afterwards.
   template <typename Job>
-  void RunJob(Job job);
+  void RunJob(Job job, QWidget* button);
 
   FormMainServices services_;
   ModalDialogRunner modalDialogs_;
@@ -98,6 +116,9 @@ class TFormMain : public QWidget {
   std::unique_ptr<MemoLogView> memoView_;
   bool jobRunning_ = false;
   bool sessionEnding_ = false;
+  // The XML field holds a file handed to the window (command line, drop)
+  // that no kind choice or job has met yet.
+  bool xmlHandedIn_ = false;
 
   QComboBox* comboBoxTypeDocument_ = nullptr;
   QLineEdit* editXML_ = nullptr;

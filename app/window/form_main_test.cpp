@@ -1,8 +1,10 @@
 #include <QtTest>
 
+#include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -11,6 +13,7 @@
 #include <csignal>
 #include <filesystem>
 
+#include "app/window/button_placement.h"
 #include "app/window/form_main.h"
 #include "app/window/scripted_dialogs.h"
 #include "app/window/session_end.h"
@@ -106,18 +109,75 @@ class FormMainTest : public QObject {
     QCOMPARE(kinds->currentIndex(), -1);
     QCOMPARE(kinds->currentText(), QString());
 
-    // The keyboard focus goes round the fields, the buttons, the log pane
-    // and last the kind list.
+    // The buttons' rule applied to the design width.
+    QCOMPARE(bench.Child<QPushButton>("ButtonFile")->geometry(), QRect(91, 16, 132, 25));
+    QCOMPARE(bench.Child<QPushButton>("ButtonServer")->geometry(), QRect(405, 16, 132, 25));
+
+    // The keyboard focus goes round the fields, each with its picker, the
+    // buttons, the log pane and last the kind list.
     QApplication::setActiveWindow(&form);
     QVERIFY(QTest::qWaitForWindowActive(&form));
     bench.Child<QLineEdit>("EditXML")->setFocus();
     QStringList order{QApplication::focusWidget()->objectName()};
-    for (int i = 0; i < 7; ++i) {
+    for (int i = 0; i < 11; ++i) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
       order << QApplication::focusWidget()->objectName();
     }
-    QCOMPARE(order, (QStringList{"EditXML", "EditXSD", "EditICod", "ButtonFile", "ButtonServer",
-                                 "MemoLog", "ComboBoxTypeDocument", "EditXML"}));
+    QCOMPARE(order, (QStringList{"EditXML", "PanelSelectXML", "EditXSD", "PanelSelectXSD",
+                                 "EditICod", "PanelSelectICod", "ButtonFile", "ButtonServer",
+                                 "MemoLog", "ComboBoxTypeDocument", "ButtonAbout", "EditXML"}));
+  }
+
+  void keyboardAndScreenReaders_data() {
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("accessibleName");
+    QTest::addColumn<QString>("caption");  // the label tied to it, if any
+    QTest::addColumn<int>("mnemonic");     // Alt + this key focuses or presses it
+    QTest::newRow("XML field") << "EditXML" << "Исходный XML файл с сертификатами" << "LabelXML"
+                               << int(Qt::Key_X);
+    QTest::newRow("schema field") << "EditXSD" << "XSD файл схемы проверки" << "LabelXSD"
+                                  << int(Qt::Key_S);
+    QTest::newRow("key file field") << "EditICod" << "Ключевой файл iCod" << "LabelICod"
+                                    << int(Qt::Key_I);
+    QTest::newRow("kind list") << "ComboBoxTypeDocument" << "Тип документа"
+                               << "LabelTypeDocument" << 0x0422;  // Т
+    QTest::newRow("log pane") << "MemoLog" << "Сообщения" << "" << 0;
+    QTest::newRow("XML picker") << "PanelSelectXML" << "Выбрать исходный XML файл" << "" << 0;
+    QTest::newRow("key file picker") << "PanelSelectICod" << "Выбрать ключевой файл" << "" << 0;
+    QTest::newRow("package button") << "ButtonFile" << "Сформировать файл" << "" << 0x0421;  // С
+    QTest::newRow("server button") << "ButtonServer" << "Отправить на сервер" << "" << 0x041E;  // О
+  }
+
+  void keyboardAndScreenReaders() {
+    QFETCH(QString, control);
+    QFETCH(QString, accessibleName);
+    QFETCH(QString, caption);
+    QFETCH(int, mnemonic);
+    Bench bench;
+    bench.Show();
+    QApplication::setActiveWindow(bench.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(bench.form.get()));
+    auto* widget = bench.Child<QWidget>(control.toUtf8().constData());
+    QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(widget);
+    QVERIFY(accessible != nullptr);
+    QCOMPARE(accessible->text(QAccessible::Name), accessibleName);
+    if (!caption.isEmpty()) {
+      QCOMPARE(bench.Child<QLabel>(caption.toUtf8().constData())->buddy(), widget);
+      const auto labels = accessible->relations(QAccessible::Label);
+      QCOMPARE(labels.size(), 1);
+      QCOMPARE(labels.front().first->object()->objectName(), caption);
+    }
+    if (mnemonic == 0) return;
+    bench.Child<QWidget>("MemoLog")->setFocus();
+    const QString letter = mnemonic < 0x80 ? QString(QChar(mnemonic)).toLower() : QString(QChar(mnemonic));
+    QTest::sendKeyEvent(QTest::Click, bench.form.get(), Qt::Key(mnemonic), letter, Qt::AltModifier);
+    // A button's job finds no key file and ends; the button has the focus
+    // again afterwards, not the log pane.
+    if (qobject_cast<QPushButton*>(widget) != nullptr) {
+      QTRY_VERIFY2(bench.Lines().join('\n').startsWith("ошибка: "),
+                   qPrintable(bench.Lines().join('\n')));
+    }
+    QCOMPARE(QApplication::focusWidget(), widget);
   }
 
   // Run again on small and scaled screens (testing/CMakeLists.txt).
@@ -135,6 +195,14 @@ class FormMainTest : public QObject {
     QCOMPARE(bench.Child<QWidget>("PanelXSD")->height(), 85);
     QCOMPARE(bench.Child<QWidget>("PanelButton")->height(), 77);
     QVERIFY(bench.Child<QWidget>("MemoLog")->height() > 0);
+
+    // However narrow the operator makes it, no caption is cut.
+    bench.form->resize(150, bench.form->height());
+    QTRY_VERIFY(bench.form->width() > 150);
+    for (const char* name : {"LabelXML", "LabelXSD", "LabelICod", "LabelTypeDocument"}) {
+      auto* label = bench.Child<QLabel>(name);
+      QVERIFY2(label->width() >= label->sizeHint().width(), name);
+    }
   }
 
   void kindSelection_data() {
@@ -174,6 +242,7 @@ class FormMainTest : public QObject {
         programFolder.Write(entry.toStdString(), "key");
       }
     }
+    programFolder.Write(schema.toStdString(), "schema");
     const QString folder = QString::fromStdString(programFolder.path().string()) + "/";
     Bench bench(programFolder.path().string());
     auto* editXML = bench.Child<QLineEdit>("EditXML");
@@ -212,8 +281,7 @@ class FormMainTest : public QObject {
     QTest::newRow("the system's places last")
         << QStringList{"etc/keys/FA_003_01_i.cod", "usr/schemas/FA.xsd"}
         << "etc/keys/FA_003_01_i.cod" << "usr/schemas/FA.xsd";
-    QTest::newRow("nowhere: the schema's place beside the program")
-        << QStringList{} << "" << "bin/FA.xsd";
+    QTest::newRow("nowhere") << QStringList{} << "" << "";
   }
 
   void installedPlaces() {
@@ -232,7 +300,13 @@ class FormMainTest : public QObject {
     emit bench.Child<QComboBox>("ComboBoxTypeDocument")->activated(0);
     QCOMPARE(bench.Child<QLineEdit>("EditICod")->text(),
              keyFile.isEmpty() ? QString() : base + keyFile);
-    QCOMPARE(bench.Child<QLineEdit>("EditXSD")->text(), base + schema);
+    QCOMPARE(bench.Child<QLineEdit>("EditXSD")->text(), schema.isEmpty() ? "" : base + schema);
+    if (schema.isEmpty()) {
+      // The operator learns where the schema was looked for.
+      QCOMPARE(bench.Lines().mid(0, 4),
+               (QStringList{"Не найден файл схемы FA.xsd, искали в папках:", "    " + base + "bin",
+                            "    " + base + "data/schemas", "    " + base + "usr/schemas"}));
+    }
 
     // Where an installed program looks, whatever the current folder.
     const SearchPlaces places = InstallSearchPlaces("/usr/bin", "relative/data", nullptr);
@@ -279,20 +353,17 @@ class FormMainTest : public QObject {
     QTest::newRow("odd quarter") << QList<int>{203} << QList<int>{100, 0, 100};
   }
 
+  // Captions of 110 and 120 pixels; the window is never this narrow, so the
+  // rule is checked on its own.
   void buttonPlacement() {
     QFETCH(QList<int>, bandWidths);
     QFETCH(QList<int>, expected);
-    Bench bench;
-    bench.Show();
-    auto* band = bench.Child<QWidget>("PanelButton");
-    auto* file = bench.Child<QPushButton>("ButtonFile");
-    auto* server = bench.Child<QPushButton>("ButtonServer");
+    ButtonPair buttons{75, 75, 0, 0};
     for (int i = 0; i < bandWidths.size(); ++i) {
-      bench.form->resize(bandWidths[i], bench.form->height());
-      QTRY_COMPARE(band->width(), bandWidths[i]);
-      const int width = expected[3 * i];
-      QCOMPARE(file->geometry(), QRect(expected[3 * i + 1], 16, width, 25));
-      QCOMPARE(server->geometry(), QRect(expected[3 * i + 2], 16, width, 25));
+      buttons = PlaceButtons(buttons, 110, 120, bandWidths[i]);
+      QCOMPARE(QList<int>({buttons.fileWidth, buttons.fileLeft, buttons.serverLeft}),
+               expected.mid(3 * i, 3));
+      QCOMPARE(buttons.serverWidth, buttons.fileWidth);
     }
   }
 
@@ -304,27 +375,92 @@ class FormMainTest : public QObject {
     auto* editXML = bench.Child<QLineEdit>("EditXML");
     editXML->setText("old.xml");
     bench.dialogs.Push(ScriptedDialogs::Choose(folder + "/certs.xml"));
-    QTest::mouseClick(bench.Child<QLabel>("PanelSelectXML"), Qt::LeftButton);
+    QTest::mouseClick(bench.Child<QPushButton>("PanelSelectXML"), Qt::LeftButton);
     QCOMPARE(editXML->text(), folder + "/certs.xml");
 
+    // From the keyboard too: Enter on the focused picker.
     bench.dialogs.Push(ScriptedDialogs::Cancel());
-    QTest::mouseClick(bench.Child<QLabel>("PanelSelectXML"), Qt::LeftButton);
+    QTest::keyClick(bench.Child<QPushButton>("PanelSelectXML"), Qt::Key_Return);
     QCOMPARE(editXML->text(), folder + "/certs.xml");
     QCOMPARE(bench.dialogs.shown().size(), std::size_t(2));
+  }
+
+  void fileHandedToTheWindow_data() {
+    QTest::addColumn<QString>("target");  // where it is dropped; empty: on the command line
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("field");
+    QTest::newRow("single argument") << "" << "/home/op/Мои документы/серт 1.xml" << "EditXML";
+    QTest::newRow("dropped on the window") << "FormMain" << "/tmp/certs.xml" << "EditXML";
+    QTest::newRow("a schema dropped on the window") << "FormMain" << "/tmp/FA.XSD" << "EditXSD";
+    QTest::newRow("a key file dropped on the window") << "FormMain" << "/tmp/FA_007_01_i.cod"
+                                                      << "EditICod";
+    QTest::newRow("dropped on a field") << "EditICod" << "/tmp/other.xml" << "EditICod";
+  }
+
+  void fileHandedToTheWindow() {
+    QFETCH(QString, target);
+    QFETCH(QString, file);
+    QFETCH(QString, field);
+    Bench bench;
+    if (target.isEmpty()) {
+      std::vector<std::string> argv{"convertor-orx", file.toStdString()};
+      std::vector<const char*> args{argv[0].c_str(), argv[1].c_str()};
+      bench.form->SetFields(
+          SplitParameterText(ParameterTextFromArguments(int(args.size()), args.data())));
+    }
+    bench.Show();
+    if (!target.isEmpty()) {
+      QMimeData mime;
+      mime.setUrls({QUrl::fromLocalFile(file)});
+      mime.setText(QUrl::fromLocalFile(file).toString());
+      QWidget* widget = target == "FormMain" ? bench.form.get()
+                                             : bench.Child<QWidget>(target.toUtf8().constData());
+      QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(widget, &enter);
+      QVERIFY(enter.isAccepted());
+      QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+      QApplication::sendEvent(widget, &drop);
+    }
+    QCOMPARE(bench.Child<QLineEdit>(field.toUtf8().constData())->text(), file);
+
+    // The kind chosen for an XML file handed in keeps it; the next choice
+    // is an ordinary one.
+    if (field != "EditXML") return;
+    auto* kinds = bench.Child<QComboBox>("ComboBoxTypeDocument");
+    emit kinds->activated(0);
+    QCOMPARE(bench.Child<QLineEdit>("EditXML")->text(), file);
+    emit kinds->activated(1);
+    QCOMPARE(bench.Child<QLineEdit>("EditXML")->text(), QString());
+  }
+
+  void aboutBoxOnF1() {
+    Bench bench;
+    bench.Show();
+    QApplication::setActiveWindow(bench.form.get());
+    QVERIFY(QTest::qWaitForWindowActive(bench.form.get()));
+    QTest::keyClick(bench.form.get(), Qt::Key_F1);
+    QCOMPARE(bench.dialogs.messages().size(), 1);
+    const QString about = bench.dialogs.messages().front();
+    QVERIFY2(about.startsWith("О программе: ") && about.contains("версия 4.1.1.1") &&
+                 about.contains("MIT"),
+             qPrintable(about));
   }
 
   void jobsFromButtons_data() {
     QTest::addColumn<QString>("button");
     QTest::addColumn<bool>("withKey");
+    QTest::addColumn<bool>("folderChosen");
     QTest::addColumn<bool>("written");
-    QTest::newRow("package file written") << "ButtonFile" << true << true;
-    QTest::newRow("package job, no key file") << "ButtonFile" << false << false;
-    QTest::newRow("server job, no key file") << "ButtonServer" << false << false;
+    QTest::newRow("package file written") << "ButtonFile" << true << true << true;
+    QTest::newRow("package job, folder refused") << "ButtonFile" << true << false << false;
+    QTest::newRow("package job, no key file") << "ButtonFile" << false << true << false;
+    QTest::newRow("server job, no key file") << "ButtonServer" << false << true << false;
   }
 
   void jobsFromButtons() {
     QFETCH(QString, button);
     QFETCH(bool, withKey);
+    QFETCH(bool, folderChosen);
     QFETCH(bool, written);
     testing::ScratchDir dir;
     const std::string out = dir / "out";
@@ -360,8 +496,9 @@ class FormMainTest : public QObject {
         }
       }
       dialog.selectFile(QString::fromStdString(out));
-      return true;
+      return folderChosen;
     });
+    bench.form->log().Append("line of an earlier job");
     QTest::mouseClick(bench.Child<QPushButton>(button.toUtf8().constData()), Qt::LeftButton);
     QCoreApplication::processEvents();
 
@@ -388,6 +525,9 @@ class FormMainTest : public QObject {
       next.Show();
       next.form->ButtonFileClick();
       QCOMPARE(next.dialogs.shown().at(0).directory, QString::fromStdString(out));
+    } else if (withKey) {
+      // Refusing the folder leaves the pane as it was before the job.
+      QCOMPARE(bench.Lines(), QStringList{"line of an earlier job"});
     } else {
       QCOMPARE(bench.dialogs.shown().size(), std::size_t(0));
       const QStringList lines = bench.Lines();
@@ -501,8 +641,8 @@ class FormMainTest : public QObject {
     }
     names.sort();
     QCOMPARE(names.join(' '),
-             "ButtonFile ButtonServer ComboBoxTypeDocument EditICod EditXML EditXSD LabelICod "
-             "LabelXML LabelXSD MemoLog PanelButton PanelICod PanelSelectICod PanelSelectXML "
+             "ButtonAbout ButtonFile ButtonServer ComboBoxTypeDocument EditICod EditXML EditXSD "
+             "LabelICod LabelTypeDocument LabelXML LabelXSD MemoLog PanelButton PanelICod PanelSelectICod PanelSelectXML "
              "PanelSelectXSD PanelTop PanelXML PanelXSD TntSplitter1 TntSplitter2 TntSplitter3 "
              "TntSplitter4");
 

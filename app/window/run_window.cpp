@@ -9,6 +9,7 @@
 #include <QTranslator>
 
 #include "app/message_locale.h"
+#include "app/window/about_box.h"
 #include "app/window/document_kinds.h"
 #include "app/window/form_main.h"
 #include "app/window/session_end.h"
@@ -47,7 +48,7 @@ int RunWindow(int& argc, char** argv, const CommandLineFields& fields, KeyParame
   QTranslator translator;
   LoadToolkitTranslation(translator);
   QGuiApplication::setDesktopFileName(QStringLiteral("convertor-orx"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("convertor-orx")));
+  QApplication::setWindowIcon(ProgramIcon());
 
   TFormMain form(
       {params, events, clock, InstallSearchPlaces(ProgramFolder()), WindowStateFilePath(), nullptr});

@@ -39,6 +39,13 @@ class ScriptedDialogs final : public DialogRunner {
   void Push(Answer answer) { answers_.push_back(std::move(answer)); }
   const std::vector<ShownDialog>& shown() const { return shown_; }
 
+  // The next message box gets this answer; with none left, its escape button.
+  void PushReply(std::function<QMessageBox::StandardButton(QMessageBox&)> reply) {
+    replies_.push_back(std::move(reply));
+  }
+  // Title and text of each message box shown, in order.
+  const QStringList& messages() const { return messages_; }
+
   // With no answer left the dialog counts as cancelled.
   [[nodiscard]] bool Run(QFileDialog& dialog) override {
     shown_.push_back({dialog.windowTitle(), dialog.nameFilters(), dialog.defaultSuffix(),
@@ -51,9 +58,22 @@ class ScriptedDialogs final : public DialogRunner {
     return answer(dialog);
   }
 
+  QMessageBox::StandardButton Ask(QMessageBox& box) override {
+    messages_ << box.windowTitle() + ": " + box.text();
+    if (replies_.empty()) {
+      QAbstractButton* escape = box.escapeButton();
+      return escape ? box.standardButton(escape) : QMessageBox::NoButton;
+    }
+    const auto reply = std::move(replies_.front());
+    replies_.pop_front();
+    return reply(box);
+  }
+
  private:
   std::deque<Answer> answers_;
   std::vector<ShownDialog> shown_;
+  std::deque<std::function<QMessageBox::StandardButton(QMessageBox&)>> replies_;
+  QStringList messages_;
 };
 
 }  // namespace orx
