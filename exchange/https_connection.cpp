@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <idn2.h>
+#include <linux/sockios.h>
 #include <netdb.h>
+#include <sys/ioctl.h>
 #include <openssl/provider.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
@@ -12,6 +14,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "exchange/cert_store.h"
 #include "exchange/transfer_wording.h"
@@ -192,6 +195,9 @@ bool ForProxy(CURL* handle) {
 }  // namespace
 
 struct THttpsConnection::Impl {
+  // The transfer's sockets, from libcurl's creating one to its closing it.
+  // Declared before the handle, so that they outlive its cleanup.
+  std::vector<curl_socket_t> sockets;
   CHandle<CURL, curl_easy_cleanup> handle;
   CHandle<curl_slist, curl_slist_free_all> headers;
   std::string url;
@@ -244,6 +250,32 @@ struct THttpsConnection::Impl {
     return size * count;
   }
 
+  static int SocketOpened(void* user, curl_socket_t socket, curlsocktype) {
+    try {
+      static_cast<Impl*>(user)->sockets.push_back(socket);
+    } catch (...) {
+      return CURL_SOCKOPT_ERROR;
+    }
+    return CURL_SOCKOPT_OK;
+  }
+
+  static int SocketClosing(void* user, curl_socket_t socket) {
+    std::erase(static_cast<Impl*>(user)->sockets, socket);
+    return ::close(socket);
+  }
+
+  // Bytes handed to the system but not yet acknowledged by the other end:
+  // on a slow line a large body leaves libcurl long before it arrives, and
+  // while it drains, bytes are moving although libcurl sends none.
+  std::uint64_t Unacknowledged() const {
+    std::uint64_t total = 0;
+    for (const curl_socket_t socket : sockets) {
+      int queued = 0;
+      if (::ioctl(socket, SIOCOUTQ, &queued) == 0 && queued > 0) total += static_cast<unsigned>(queued);
+    }
+    return total;
+  }
+
   // The one place where a running transfer is looked at while it runs
   // (libcurl calls it about once a second, and whenever bytes move), and
   // the one place that may stop it: nonzero ends the transfer.
@@ -257,6 +289,7 @@ struct THttpsConnection::Impl {
     state.sent = static_cast<std::uint64_t>(sent);
     state.toSend = static_cast<std::uint64_t>(toSend);
     state.received = self->received;
+    state.unacknowledged = self->Unacknowledged();
     return self->watch->Check(TransferWatch::Clock::now(), state) == TransferLimit::None ? 0 : 1;
   }
 
@@ -463,6 +496,10 @@ bool THttpsConnection::ApplyOptions() {
   set(CURLOPT_NOPROGRESS, 0L);
   set(CURLOPT_XFERINFOFUNCTION, &Impl::Progress);
   set(CURLOPT_XFERINFODATA, static_cast<void*>(&impl));
+  set(CURLOPT_SOCKOPTFUNCTION, &Impl::SocketOpened);
+  set(CURLOPT_SOCKOPTDATA, static_cast<void*>(&impl));
+  set(CURLOPT_CLOSESOCKETFUNCTION, &Impl::SocketClosing);
+  set(CURLOPT_CLOSESOCKETDATA, static_cast<void*>(&impl));
   // The server's certificate and name, and an HTTPS proxy's, are always
   // verified, against the same roots. libcurl does not read these variables
   // itself; OpenSSL's tools do, one variable at a time, and so do we.

@@ -314,6 +314,9 @@ TEST_F(HttpsConnectionTest, PostSendsALargeBodyAtOnce) {
   body[0] = '\xD0';
   connection_.RequestLimits.whole = std::chrono::seconds(1);
   connection_.RequestLimits.perBodyChunk = std::chrono::milliseconds(50);  // 4.8 s for the body
+  // The body waits in the system's buffers while the server reads; moving
+  // from there to the server is moving too.
+  connection_.RequestLimits.stall = std::chrono::seconds(1);
   connection_.SetServerName("localhost");
   connection_.Port = server.port();
   connection_.ObjectName = "/cdb/save";

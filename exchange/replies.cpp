@@ -192,6 +192,7 @@ bool ReportSaveReply(JobContext& context, std::string reply) {
     ReleaseReply(reply);
     return true;
   } catch (const std::exception&) {
+    ReleaseReply(reply);  // its record holds all that is kept of it
     LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryExchange,
              kEventRequestFault, {std::string(kCaller), "submit cert (сбой)", recorded});
     context.log.Append("есть критические ошибки");

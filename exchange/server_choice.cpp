@@ -172,6 +172,7 @@ std::string FindSuitableUrl(THttpsConnection& connection, std::string_view ident
 
   const Attempt attempt{callerName, identification, log, events};
   const SearchDeadline deadline(connection);
+  bool outOfTime = false;
   for (const XmlNode& server : ChildrenNamed(root, "cdb")) {
     try {
       if (std::optional<std::string> path = TryServer(connection, attempt, server)) {
@@ -181,13 +182,12 @@ std::string FindSuitableUrl(THttpsConnection& connection, std::string_view ident
       // A server that cannot be asked, or whose answer cannot be read, is
       // passed over without a word: the next one may do.
     }
-    if (deadline.Passed()) {
-      AppendLine(log, "Отсутствует подходящий адрес (url)");
-      throw Error("Не найден подходящий адрес (url) (" + deadline.Limit() + ")");
-    }
+    outOfTime = deadline.Passed();
+    if (outOfTime) break;
   }
   AppendLine(log, "Отсутствует подходящий адрес (url)");
-  throw Error("Не найден подходящий адрес (url)");
+  const std::string failure = "Не найден подходящий адрес (url)";
+  throw Error(outOfTime ? failure + " (" + deadline.Limit() + ")" : failure);
 }
 
 }  // namespace orx

@@ -26,12 +26,17 @@ TransferLimit TransferWatch::Check(Clock::time_point now, const TransferState& s
     connected_ = true;
     lastMove_ = now;
   }
-  if (state.sent != lastSent_ || state.received != lastReceived_) {
+  if (state.sent != lastSent_ || state.received != lastReceived_ ||
+      state.unacknowledged != lastUnacknowledged_) {
     lastSent_ = state.sent;
     lastReceived_ = state.received;
+    lastUnacknowledged_ = state.unacknowledged;
     lastMove_ = now;
   }
-  if (connected_ && !sentAt_ && state.sent >= state.toSend) sentAt_ = now;
+  // The request is sent once the other end has it all.
+  if (connected_ && !sentAt_ && state.sent >= state.toSend && state.unacknowledged == 0) {
+    sentAt_ = now;
+  }
   if (sentAt_ && (received_.empty() || now - received_.back().first >= kSampleEvery)) {
     received_.emplace_back(now, state.received);
   }

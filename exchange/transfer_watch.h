@@ -43,6 +43,8 @@ struct TransferState {
   std::uint64_t sent = 0;     // request body bytes sent
   std::uint64_t toSend = 0;   // of a body this long
   std::uint64_t received = 0; // reply bytes, headers included
+  // Bytes handed to the system that the other end has not acknowledged yet.
+  std::uint64_t unacknowledged = 0;
 };
 
 class TransferWatch {
@@ -78,6 +80,7 @@ class TransferWatch {
   Clock::time_point lastMove_;
   std::uint64_t lastSent_ = 0;
   std::uint64_t lastReceived_ = 0;
+  std::uint64_t lastUnacknowledged_ = 0;
   // Reply bytes received by each moment since the request was sent, a
   // sample every quarter second at most; the oldest kept is the last one at
   // or before the start of the window.

@@ -87,7 +87,8 @@ std::string JsonLinesEventSink::Format(const EventRecord& record) {
 
 void JsonLinesEventSink::Write(const EventRecord& record) noexcept {
   try {
-    const std::string line = Format(record) + '\n';
+    std::string line = Format(record);
+    line += '\n';
     // Records go where output files may go: through the user's own links,
     // never through another user's (ReplacedFile throws then).
     const std::string target = ReplacedFile(path_);

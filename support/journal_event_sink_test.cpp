@@ -112,8 +112,9 @@ TEST(JournalEventSink, SendsTheNativeDatagram) {
 TEST(JournalEventSink, RecordTooLargeForOneDatagramArrivesWhole) {
   ScratchDir dir;
   FakeJournal journal(dir / "socket");
+  // A server reply as a record holds it whole: up to 16 MiB.
   const EventRecord record{
-      "s", EventType::Error, kCategoryExchange, kEventRequestFault, {std::string(4 << 20, 'r')}};
+      "s", EventType::Error, kCategoryExchange, kEventRequestFault, {std::string(16 << 20, 'r')}};
   JournalEventSink(journal.path()).Write(record);
   EXPECT_EQ(journal.Receive(), JournalEventSink::Format(record));
 }
