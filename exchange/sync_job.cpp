@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "exchange/https_connection.h"
+#include "exchange/pin_file.h"
 #include "exchange/replies.h"
 #include "exchange/server_choice.h"
 #include "package/address.h"
@@ -134,8 +135,10 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
 // to the job's handler.
 JobOutcome RunDialogue(JobContext& context, const std::string& identification,
                        const std::string& sourcePath) {
+  PinFileSource pinFile;
   auto connection = std::make_unique<THttpsConnection>();
   connection->BlockingCalls = context.blockingCalls;
+  connection->TokenPins = context.tokenPins ? context.tokenPins : &pinFile;
   TraceWhenAsked(*connection);
   JobOutcome outcome = JobOutcome::Failed;
   std::exception_ptr failure;
