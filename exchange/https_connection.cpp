@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <idn2.h>
 #include <linux/sockios.h>
 #include <netdb.h>
 #include <sys/ioctl.h>
@@ -75,6 +76,23 @@ std::string RequestTarget(std::string_view objectName) {
     }
   }
   return target;
+}
+
+// A host name in any script in the ASCII form that DNS, URLs and server
+// certificates use (пример.localhost: xn--e1afmkfd.localhost).
+std::string AsciiHostName(std::string_view name) {
+  if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::string(name);
+  }
+  const std::string text(name);
+  char* ascii = nullptr;
+  const int rc = idn2_to_ascii_8z(text.c_str(), &ascii, IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT);
+  const CHandle<char, idn2_free> owned(ascii);
+  if (rc != IDN2_OK || ascii == nullptr) {
+    throw EpnHttpsException("[Set ServerName]: имя узла \"" + text +
+                            "\" не переводится в ASCII: " + idn2_strerror(rc));
+  }
+  return ascii;
 }
 
 std::string EnvOrEmpty(const char* name) {
@@ -363,7 +381,7 @@ void THttpsConnection::SetServerName(std::string_view name) {
     if (std::string_view("@#?[]\\ ").find(c) != std::string_view::npos)
       throw EpnHttpsException(std::string("[Set ServerName]: found symbol \"") + c + "\"");
   }
-  serverName_ = std::string(name);
+  serverName_ = AsciiHostName(name);
 }
 
 void THttpsConnection::SetRequestData(std::string data) { impl_->requestData = std::move(data); }

@@ -1,5 +1,6 @@
 #include "exchange/sync_job.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -14,7 +15,7 @@
 #include "package/address.h"
 #include "package/job_failure.h"
 #include "package/key_file.h"
-#include "package/schema_validation.h"
+#include "package/document_check.h"
 #include "package/source_document.h"
 #include "support/error.h"
 #include "support/kelma_win.h"
@@ -58,6 +59,27 @@ JobOutcome ReportSaveFault(JobContext& context, std::string_view step,
   return JobOutcome::Failed;
 }
 
+}  // namespace
+
+// A URL escapes blanks, quotes, non-ASCII letters and the like, so the key
+// is not searched for as it stands; Identification puts "&pver=" after it.
+std::string HideOfficeKey(std::string line) {
+  constexpr std::string_view kKey = "orxk=";
+  constexpr std::string_view kNext = "&pver=";
+  constexpr std::string_view kHidden = "***";
+  for (std::size_t at = line.find(kKey); at != std::string::npos;
+       at = line.find(kKey, at + kKey.size() + kHidden.size())) {
+    const std::size_t from = at + kKey.size();
+    // The last "&pver=", in case the key itself holds one.
+    std::size_t to = line.rfind(kNext);
+    if (to == std::string::npos || to < from) to = std::min(line.find(' ', from), line.size());
+    line.replace(from, to - from, kHidden);
+  }
+  return line;
+}
+
+namespace {
+
 // The window learns when the certificates have gone out, and a Cancel stops
 // a transfer under way.
 void WatchTransfers(THttpsConnection& connection, JobProgress* progress) {
@@ -72,15 +94,11 @@ void WatchTransfers(THttpsConnection& connection, JobProgress* progress) {
 
 // ORX_TRACE set (and not "0") shows support staff each request and reply on
 // standard error, the office key hidden.
-void TraceWhenAsked(THttpsConnection& connection, const std::string& officeKey) {
+void TraceWhenAsked(THttpsConnection& connection) {
   const char* trace = std::getenv("ORX_TRACE");
   if (!trace || !*trace || std::string_view(trace) == "0") return;
-  connection.Trace = [secret = "orxk=" + officeKey](const std::string& line) {
-    std::string shown = line;
-    for (std::size_t at = shown.find(secret); at != std::string::npos;
-         at = shown.find(secret, at + 8))
-      shown.replace(at, secret.size(), "orxk=***");
-    shown += '\n';
+  connection.Trace = [](const std::string& line) {
+    const std::string shown = HideOfficeKey(line) + '\n';
     std::fwrite(shown.data(), 1, shown.size(), stderr);
     std::fflush(stderr);
   };
@@ -145,7 +163,7 @@ JobOutcome RunDialogue(JobContext& context, const std::string& identification,
   connection->BlockingCalls = context.blockingCalls;
   connection->TokenPins = context.tokenPins ? context.tokenPins : &pinFile;
   WatchTransfers(*connection, context.progress);
-  TraceWhenAsked(*connection, context.params.officeKey);
+  TraceWhenAsked(*connection);
   JobOutcome outcome = JobOutcome::Failed;
   std::exception_ptr failure;
   try {
@@ -176,11 +194,11 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
 
     BeginStep(context, JobStep::Validation);
     LoadParamsFromICod(context, keyFile);
-    SourceLineMap lines;
     JobFolder folder;
+    SourcePreparation source(xsd, SourcePreparation::Wanted::FirstProblem);
     std::string sourcePath;
-    RunOffTheWindow(context, [&] { sourcePath = GetFullSourceName(context, folder, xml, &lines); });
-    if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
+    RunOffTheWindow(context, [&] { sourcePath = source.Stamp(context, &folder, xml); });
+    if (!ValidateXmlBySchema(context, source)) return JobOutcome::Failed;
 
     // Stopped here, the job has made no connection and sent nothing.
     BeginStep(context, JobStep::Connecting);

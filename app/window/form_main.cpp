@@ -24,7 +24,7 @@
 #include "app/window/document_kinds.h"
 #include "app/window/picker_button.h"
 #include "app/window/window_state.h"
-#include "exchange/sync_job.h"
+#include "app/server_module.h"
 #include "package/package_job.h"
 
 namespace orx {
@@ -421,7 +421,7 @@ void TFormMain::ButtonFileClick() {
 
 void TFormMain::ButtonServerClick() {
   RunJob([](JobContext& context, const std::string& xml, const std::string& xsd,
-            const std::string& keyFile) { return XmlToServer(context, xml, xsd, keyFile); },
+            const std::string& keyFile) { return RunServerJobModule(context, xml, xsd, keyFile); },
          buttonServer_, JobKind::Server);
 }
 
@@ -450,7 +450,6 @@ bool TFormMain::StopJobIfConfirmed(bool closing) {
   box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
   box.setDefaultButton(QMessageBox::No);
   box.setEscapeButton(QMessageBox::No);
-  // Only the box, and the window around it, while the job goes on.
   if (Dialogs().Ask(box) != QMessageBox::Yes || !jobRunning_) return false;
   StopJob();
   return true;

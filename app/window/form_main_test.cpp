@@ -476,15 +476,19 @@ class FormMainTest : public QObject {
     QTest::addColumn<bool>("withKey");
     QTest::addColumn<bool>("folderChosen");
     QTest::addColumn<bool>("written");
-    QTest::addColumn<QString>("status");  // how the status line begins
+    QTest::addColumn<bool>("schemaInParts");  // the example's, importing its types
+    QTest::addColumn<QString>("status");       // how the status line begins
     QTest::newRow("package file written")
-        << "ButtonFile" << true << true << true << "Файл сформирован: ";
+        << "ButtonFile" << true << true << true << false << "Файл сформирован: ";
+    QTest::newRow("package file written, schema in parts")
+        << "ButtonFile" << true << true << true << true << "Файл сформирован: ";
     QTest::newRow("package job, folder refused")
-        << "ButtonFile" << true << false << false << "Файл не сформирован: каталог не выбран";
+        << "ButtonFile" << true << false << false << false
+        << "Файл не сформирован: каталог не выбран";
     QTest::newRow("package job, no key file")
-        << "ButtonFile" << false << true << false << "Файл не сформирован: Cannot open file";
-    QTest::newRow("server job, no key file")
-        << "ButtonServer" << false << true << false << "Сертификаты не отправлены: Cannot open file";
+        << "ButtonFile" << false << true << false << false << "Файл не сформирован: Cannot open file";
+    QTest::newRow("server job, no key file") << "ButtonServer" << false << true << false << false
+                                             << "Сертификаты не отправлены: Cannot open file";
   }
 
   void jobsFromButtons() {
@@ -492,11 +496,16 @@ class FormMainTest : public QObject {
     QFETCH(bool, withKey);
     QFETCH(bool, folderChosen);
     QFETCH(bool, written);
+    QFETCH(bool, schemaInParts);
     QFETCH(QString, status);
     JobFiles files;
     const testing::ScratchDir& dir = files.dir;
     const std::string& out = files.out;
     CommandLineFields& fields = files.fields;
+    if (schemaInParts) {
+      fields.xmlPath = testing::SourceDir() + "/examples/certificates.xml";
+      fields.xsdPath = testing::WriteSchemaInParts(dir.path(), testing::SchemaParts::Imported);
+    }
     if (!withKey) fields.keyFilePath = dir / "none.cod";
     const std::string statePath = dir / "ConvertorOrx.xml";
     Bench bench(std::string(), statePath);
