@@ -24,8 +24,10 @@
 #include "app/message_locale.h"
 #include "package/cipher.h"
 #include "testing/event_log_reader.h"
+#include "testing/gost_pki.h"
 #include "testing/https_test_server.h"
 #include "testing/nginx_front.h"
+#include "testing/softhsm_token.h"
 #include "testing/test_support.h"
 #include "testing/zip_reader.h"
 
@@ -320,6 +322,55 @@ std::string KeyFileFor(const ScratchDir& dir, int port) {
   return dir.Write("i.cod", xml);
 }
 
+// The hello reply that names the certificate-database server at cdbPort.
+std::string HelloNaming(int cdbPort) {
+  return "<hello><exchangeProtocol version=\"2\"/><cdb host=\"127.0.0.1\" port=\"" +
+         std::to_string(cdbPort) + "\" path=\"/cdb/\"/></hello>";
+}
+
+// A dispatcher and a certificate-database server of one authority that carry
+// the whole dialogue, both asking for a client certificate as told.
+struct ServerPair {
+  ServerPair(std::shared_ptr<TestPki> pki, ClientCertRequest clientCert, std::string saveReply)
+      : cdb(Options(pki, clientCert, {{"/cdb/version", {Reply("<r><certificate/></r>")}},
+                                      {"/cdb/save", {Reply(std::move(saveReply))}}})),
+        hello(HelloNaming(cdb.port())),
+        dispatcher(Options(pki, clientCert, {{"/sync/hello", {Reply(hello)}}})) {}
+
+  static HttpsTestServer::Options Options(std::shared_ptr<TestPki> pki,
+                                          ClientCertRequest clientCert,
+                                          ::orx::testing::HttpsTestScript script) {
+    HttpsTestServer::Options options;
+    options.pki = std::move(pki);
+    options.clientCert = clientCert;
+    options.script = std::move(script);
+    return options;
+  }
+
+  HttpsTestServer cdb;
+  std::string hello;
+  HttpsTestServer dispatcher;
+};
+
+// The server job through the built program, as a script runs it, with the
+// key file naming dispatcherPort, the servers trusted through caFile and the
+// client certificate store in dir/certs; `environment` adds to or replaces
+// those entries.
+::orx::testing::ProcessResult RunServerJob(const ScratchDir& dir, int dispatcherPort,
+                                           const std::string& caFile,
+                                           const std::vector<std::string>& environment) {
+  const std::string key = KeyFileFor(dir, dispatcherPort);
+  const std::string examples = orx::testing::SourceDir() + "/examples/";
+  std::vector<std::string> entries{
+      "ORX_EVENT_LOG=" + (dir / "events.jsonl"), "DISPLAY=", "WAYLAND_DISPLAY=",
+      "SSL_CERT_FILE=" + caFile, "ORX_CERT_STORE=" + (dir / "certs"),
+      "TMPDIR=" + dir.path().string(), "https_proxy=", "HTTPS_PROXY=", "all_proxy=", "ALL_PROXY="};
+  entries.insert(entries.end(), environment.begin(), environment.end());
+  return RunProcess(
+      ORX_EXECUTABLE,
+      {examples + "certificates.xml,SERVER_ORX," + key + "," + examples + "FA.xsd,HIDE"}, entries);
+}
+
 struct VerdictCase {
   std::string saveReply;
   int exitStatus;
@@ -362,23 +413,14 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
 
   HttpsTestServer::Options dispatcherOptions = cdbOptions;
   dispatcherOptions.script = {
-      {"/sync/hello",
-       {answer("<hello><exchangeProtocol version=\"2\"/><cdb host=\"127.0.0.1\" port=\"" +
-               std::to_string(front ? front->port() : cdb.port()) + "\" path=\"/cdb/\"/></hello>")}}};
+      {"/sync/hello", {answer(HelloNaming(front ? front->port() : cdb.port()))}}};
   HttpsTestServer dispatcher(dispatcherOptions);
   const std::string hello = dispatcherOptions.script["/sync/hello"].front().body;
   if (front) front->Start({{"/sync/", dispatcher.port()}, {"/cdb/", cdb.port()}});
 
-  const std::string key = KeyFileFor(dir, front ? front->port() : dispatcher.port());
   const std::string log = dir / "events.jsonl";
-  const std::string examples = orx::testing::SourceDir() + "/examples/";
-  const auto result = RunProcess(
-      ORX_EXECUTABLE,
-      {examples + "certificates.xml,SERVER_ORX," + key + "," + examples + "FA.xsd,HIDE"},
-      {"ORX_EVENT_LOG=" + log, "DISPLAY=", "WAYLAND_DISPLAY=", "SSL_CERT_FILE=" + pki->caFile(),
-       "ORX_CERT_STORE=" + (dir / "certs"), "TMPDIR=" + dir.path().string(),
-       "https_proxy=", "HTTPS_PROXY=", "all_proxy=", "ALL_PROXY=",
-       std::string("ORX_TRACE=") + (c.trace ? "1" : "")});
+  const auto result = RunServerJob(dir, front ? front->port() : dispatcher.port(), pki->caFile(),
+                                   {std::string("ORX_TRACE=") + (c.trace ? "1" : "")});
   EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError << (front ? front->log() : "");
   if (c.trace) {
     // Each request and reply, the office key hidden, before the log-pane lines.
@@ -450,6 +492,163 @@ INSTANTIATE_TEST_SUITE_P(
                       VerdictCase{Verdict(0, 100000), 0, "", false, Nginx("1.3")},
                       VerdictCase{Verdict(1, 75000), 0, "    Бланк 74999  принят\n        Поле 7 пусто\n",
                                   false, Nginx("1.2")}));
+
+struct TokenCase {
+  const char* what;
+  bool rsaKey;
+  const char* pin;           // the first line of the PIN file
+  mode_t pinFileMode;
+  int exitStatus;
+  const char* presented;     // the subject the servers saw; empty: no request at all
+  const char* message;       // what standard error holds
+  int logins;                // C_Login calls the token saw
+  bool gostCertificate = false;  // the matching certificate is a GOST one, alone on the token
+};
+
+void PrintTo(const TokenCase& c, std::ostream* out) { *out << c.what; }
+
+class BatchTokenRunTest : public ::testing::TestWithParam<TokenCase> {};
+
+// A key on a token, found by its certificate's subject among the token's
+// certificates, with the PIN from the file ORX_TOKEN_PIN_FILE names: logged
+// in to once, and never again after a refusal.
+TEST_P(BatchTokenRunTest, FindsTheKeyBySubjectAndLogsInOnce) {
+  const TokenCase& c = GetParam();
+  if (const auto missing = orx::testing::SoftHsmToken::MissingTools(); !missing.empty())
+    GTEST_SKIP() << missing;
+  if (const auto missing = orx::testing::GostPki::MissingTools();
+      c.gostCertificate && !missing.empty())
+    GTEST_SKIP() << missing;
+  ScratchDir dir;
+  auto pki = std::make_shared<TestPki>();
+  orx::testing::SoftHsmToken token("Office Token", "1234");
+  pki->MakeClientCert("/O=Test/CN=Office 7 CT-1", orx::testing::CertFormat::Pem, dir / "ct1.pem");
+  token.Put(dir / "ct1.pem", "01");
+  if (c.gostCertificate) {
+    orx::testing::GostPki gost;
+    gost.MakeClientCert("/O=Test/CN=Office 7 Form A", orx::testing::GostPki::Format::Pem,
+                        dir / "fa.pem");
+    token.Put(dir / "fa.pem", "02", false);
+  } else {
+    pki->MakeClientCert("/O=Test/CN=Office 7 Form A", orx::testing::CertFormat::Pem,
+                        dir / "fa.pem", nullptr, true, c.rsaKey);
+    token.Put(dir / "fa.pem", "02");
+  }
+  const std::string pinFile = dir.Write("pin", std::string(c.pin) + "\n");
+  ASSERT_EQ(::chmod(pinFile.c_str(), c.pinFileMode), 0);
+  std::filesystem::create_directory(dir.path() / "certs");  // a folder with nothing in it
+  ServerPair servers(pki, ClientCertRequest::Required, "<r><status>0</status></r>");
+
+  std::vector<std::string> environment = token.Environment(dir / "spy.log");
+  environment.push_back("ORX_TOKEN_PIN_FILE=" + pinFile);
+  const auto result = RunServerJob(dir, servers.dispatcher.port(), pki->caFile(), environment);
+  EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError;
+  EXPECT_NE(result.standardError.find(c.message), std::string::npos) << result.standardError;
+  // Only the log-pane lines: nothing of the token library's own.
+  EXPECT_TRUE(result.standardError.ends_with("\n") &&
+              result.standardError.find("PKCS#11") == std::string::npos)
+      << result.standardError;
+  EXPECT_EQ(orx::testing::SoftHsmToken::CallsIn(dir / "spy.log", "C_Login"), c.logins);
+  const auto requests = servers.dispatcher.requests();
+  if (*c.presented) {
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].clientCertSubject, c.presented);
+    EXPECT_EQ(servers.cdb.requests().size(), 2u);
+  } else {
+    EXPECT_TRUE(requests.empty());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Tokens, BatchTokenRunTest,
+    ::testing::Values(
+        TokenCase{"RSA key", true, "1234", 0600, 0, "CN=Office 7 Form A,O=Test",
+                  "Синхронизация завершена", 1},
+        TokenCase{"P-256 key", false, "1234", 0600, 0, "CN=Office 7 Form A,O=Test",
+                  "Синхронизация завершена", 1},
+        TokenCase{"wrong PIN", false, "9999", 0600, 1, "",
+                  "(токен \"Office Token\" не принял PIN-код: попыток осталось мало)", 1},
+        TokenCase{"PIN file others may read", false, "1234", 0644, 1, "",
+                  "доступен другим пользователям", 0},
+        TokenCase{"GOST certificate", false, "1234", 0600, 1, "",
+                  "ключи ГОСТ на токенах не поддерживаются", 0, true}));
+
+struct GostCase {
+  const char* name;
+  orx::testing::GostPki::Format format;
+  bool withoutEngine = false;  // the program finds no engine "gost"
+  // The job goes to the HTTPS test server itself, which speaks no GOST but
+  // asks for a client certificate.
+  bool plainServer = false;
+  const char* message = "";    // what standard error holds
+};
+
+void PrintTo(const GostCase& c, std::ostream* out) { *out << c.name; }
+
+class BatchGostRunTest : public ::testing::TestWithParam<GostCase> {};
+
+// A GOST R 34.10-2012 identity from the certificate folder, over GOST TLS 1.2
+// with a server that requires it, through the whole dialogue; without the
+// engine, a message that names the package to install.
+TEST_P(BatchGostRunTest, CarriesTheDialogueOverGostTls) {
+  const GostCase& c = GetParam();
+  if (const auto missing = orx::testing::GostPki::MissingTools(); !missing.empty())
+    GTEST_SKIP() << missing;
+  ScratchDir dir;
+  orx::testing::GostPki gost;
+  const bool pem = c.format == orx::testing::GostPki::Format::Pem;
+  gost.MakeClientCert("/O=Test/CN=Office 7 Form A", c.format,
+                      dir.path() / "certs" / (pem ? "office.pem" : "office.p12"));
+  auto pki = std::make_shared<TestPki>();
+  orx::testing::NginxFront::Options gostTls;
+  gostTls.tlsVersion = "1.2";
+  gostTls.clientCert = ClientCertRequest::Required;
+  gostTls.gost = &gost;
+  orx::testing::NginxFront front(*pki, gostTls);
+  HttpsTestServer::Options options;
+  options.pki = pki;
+  options.script = {{"/sync/hello", {Reply(HelloNaming(front.port()))}},
+                    {"/cdb/version", {Reply("<r><certificate/></r>")}},
+                    {"/cdb/save", {Reply("<r><status>0</status></r>")}}};
+  if (c.plainServer) options.clientCert = ClientCertRequest::Required;
+  HttpsTestServer backend(options);
+  front.Start({{"/", backend.port()}});
+  const int port = front.port();
+
+  std::vector<std::string> environment;
+  if (c.withoutEngine) {
+    std::filesystem::create_directory(dir.path() / "no-engines");
+    environment.push_back("OPENSSL_ENGINES=" + (dir / "no-engines"));
+  }
+  const auto result = c.plainServer
+                          ? RunServerJob(dir, backend.port(), backend.caFile(), environment)
+                          : RunServerJob(dir, port, gost.caFile(), environment);
+  const auto requests = backend.requests();
+  if (c.withoutEngine) {
+    EXPECT_EQ(result.exitStatus, 1);
+    EXPECT_NE(result.standardError.find(c.message), std::string::npos) << result.standardError;
+    EXPECT_TRUE(requests.empty());
+    return;
+  }
+  EXPECT_EQ(result.exitStatus, 0) << result.standardError << front.log();
+  ASSERT_EQ(requests.size(), 3u) << front.log();
+  for (const auto& request : requests)
+    EXPECT_EQ(request.Header("X-Client-Subject"), "CN=Office 7 Form A,O=Test") << request.target;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Identities, BatchGostRunTest,
+    ::testing::Values(GostCase{"PEM", orx::testing::GostPki::Format::Pem},
+                      GostCase{"PKCS#12", orx::testing::GostPki::Format::Pkcs12},
+                      GostCase{"PKCS#12 in GOST encryption",
+                               orx::testing::GostPki::Format::Pkcs12Gost},
+                      GostCase{"GOST server without the engine",
+                               orx::testing::GostPki::Format::Pem, true, false,
+                               "если сервер работает по ГОСТ TLS, нужен пакет "
+                               "libengine-gost-openssl)"},
+                      GostCase{"GOST identity without the engine",
+                               orx::testing::GostPki::Format::Pkcs12Gost, true, true,
+                               "(нужен пакет libengine-gost-openssl): "}));
 
 TEST(BatchPackageRunTest, WritesThePackageFileAndExitsZero) {
   ScratchDir dir;
@@ -612,9 +811,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Read to its first zero byte, not until memory runs out.
         StderrCase{"endless zeros as the certificate file", "/dev/zero", "", {"/usr/bin/env"},
                    "ошибка: Документ пуст\nLine: 1\n\n"},
+        // Named in plain words; what the bytes hold never reaches the terminal.
         StderrCase{"garbage from a wrong key file", "", "\x1B]0;title\x07\x1B[2J\x9B\xC2\x9B ok", {"/usr/bin/env"},
-                   "ошибка: Это не XML: нет открывающего тега '<'\nLine: 1\n"
-                   "\\x1B]0;title\\x07\\x1B[2J\xEF\xBF\xBD\\xC2\\x9B ok\n"}),
+                   "ошибка: Файл \"DIR/i.cod\" не является ключевым файлом i.cod этой программы "
+                   "или повреждён\n"}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 }  // namespace

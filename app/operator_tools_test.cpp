@@ -10,6 +10,7 @@
 #include <ostream>
 
 #include "package/cipher.h"
+#include "package/package_archive.h"
 #include "testing/test_support.h"
 
 namespace orx {
@@ -200,6 +201,20 @@ TEST_P(InspectTest, TellsWhatThePackageHolds) {
 
 const std::string kOfficeKey = "0123456789ABCDEF0123456789ABCDEF";
 
+// Makes the package hold content as its entry instead.
+void Repack(std::string& package, const std::string& content) {
+  ScratchDir dir;
+  WriteSingleEntryZip(dir / "a.zip", "sync.xml", content, LocalDateTime{2024, 3, 5, 10, 0, 0});
+  package = ReadFile(dir / "a.zip");
+  EncryptCodStream(package, kOfficeKey);
+}
+
+std::string CrowdedEntry() {
+  std::string text = "<dataPacket><arm/><c";
+  for (int i = 0; i < 1001; ++i) text += " a" + std::to_string(i) + "='1'";
+  return text + "/></dataPacket>";
+}
+
 // Gives the package's one entry another name, in its local header and in
 // the central directory alike, as a hand-made archive would have it.
 void RenameEntry(std::string& package, const std::string& name) {
@@ -242,6 +257,10 @@ INSTANTIATE_TEST_SUITE_P(
         InspectCase{"entry name with a zero byte", kOfficeKey, kOfficeKey,
                     [](std::string& bytes) { RenameEntry(bytes, std::string("sync.xml\0../../evil", 20)); },
                     "ошибка: The archive's entry is not sync.xml\n"},
+        // Would hold the parser for minutes.
+        InspectCase{"a crowded start tag in the entry", kOfficeKey, kOfficeKey,
+                    [](std::string& bytes) { Repack(bytes, CrowdedEntry()); },
+                    "ошибка: Too many attributes in one start tag\nLine: 1\n"},
         // Endless: must be refused, not read until memory runs out.
         InspectCase{"a device", kOfficeKey, kOfficeKey, nullptr,
                     "ошибка: Cannot open file \"/dev/zero\". Это не обычный файл", "/dev/zero"},

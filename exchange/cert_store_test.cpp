@@ -1,6 +1,7 @@
 #include "exchange/cert_store.h"
 
 #include <openssl/pem.h>
+#include <openssl/pkcs12.h>
 
 #include "testing/https_test_server.h"
 #include "testing/test_support.h"
@@ -59,6 +60,21 @@ class CertStoreTest : public ::testing::Test {
     const auto from = pem.find(begin);
     return pem.substr(from, pem.find(end, from) + end.size() - from);
   }
+  // A PKCS#12 file of the PEM's certificate and key under a password.
+  static std::string Pkcs12With(const std::string& pem, const char* password) {
+    BIO* in = BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size()));
+    X509Ptr cert(PEM_read_bio_X509(in, nullptr, nullptr, nullptr));
+    BIO_reset(in);
+    EvpPkeyPtr key(PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr));
+    BIO_free(in);
+    PKCS12* p12 = PKCS12_create(password, nullptr, key.get(), cert.get(), nullptr, 0, 0, 0, 0, 0);
+    unsigned char* der = nullptr;
+    const int size = i2d_PKCS12(p12, &der);
+    std::string bytes(reinterpret_cast<char*>(der), static_cast<std::size_t>(size));
+    OPENSSL_free(der);
+    PKCS12_free(p12);
+    return bytes;
+  }
   static std::string Encrypted(const std::string& keyPem) {
     BIO* in = BIO_new_mem_buf(keyPem.data(), static_cast<int>(keyPem.size()));
     EvpPkeyPtr key(PEM_read_bio_PrivateKey(in, nullptr, nullptr, nullptr));
@@ -95,31 +111,52 @@ TEST_F(CertStoreTest, PassesOverFilesItCannotUse) {
   std::filesystem::create_directory(store_.path() / "8-folder.pem");
   store_.Write("9-key-first.pem", key + cert);
 
-  const auto result = FindClientCertificate(store_.path().string(), "form a");
+  const auto result = FindClientCertificate({{store_.path().string()}, ""}, "form a");
   ASSERT_TRUE(result.found.cert) << result.problem;
   EXPECT_EQ(result.found.subject, "CN=Office 9 Form A,O=Test");
   EXPECT_EQ(result.found.file, (store_.path() / "9-key-first.pem").string());
   EXPECT_EQ(X509_check_private_key(result.found.cert.get(), result.found.key.get()), 1);
 }
 
-TEST_F(CertStoreTest, TellsWhatWasSearchedAndWhere) {
-  store_.Write("a.pem", MakePem("/O=Test/CN=Office 9 CT-1"));
+TEST_F(CertStoreTest, TellsWhatWasSearchedAndWhatNeedsAPassword) {
+  const std::string formA = MakePem("/O=Test/CN=Office 9 Form A");
+  const std::string ct1 = MakePem("/O=Test/CN=Office 9 CT-1");
+  store_.Write("a.pem", ct1);
+  store_.Write("b.p12", Pkcs12With(formA, "secret"));  // its subject is hidden too
+  store_.Write("c.pem", Block(formA, "CERTIFICATE") + Encrypted(Block(formA, "PRIVATE KEY")));
+  store_.Write("d.pem", Block(ct1, "CERTIFICATE") + Encrypted(Block(ct1, "PRIVATE KEY")));
+  const std::string store = store_.path().string();
+  const std::string missing = store_ / "missing";
+  const std::string searched = "нет сертификата клиента, в субъекте которого есть \"Form A\" "
+                               "(просмотрены: ";
+  const std::string passwords =
+      "; пропущены файлы, которым нужен пароль (в хранилище файлы PKCS#12 без пароля и PEM с "
+      "незашифрованным ключом): " + store + "/b.p12, " + store + "/c.pem";
   const struct {
-    std::string folder;
+    std::vector<std::string> folders;
     std::string problem;
   } cases[] = {
-      {store_.path().string(),
-       "no client certificate whose subject contains \"Form A\" in the certificate store " +
-           store_.path().string()},
-      {store_ / "missing",
-       "no client certificate whose subject contains \"Form A\": the certificate store " +
-           (store_ / "missing") + " cannot be read (No such file or directory)"},
+      {{store, missing}, searched + store + ", " + missing + ")" + passwords},
+      {{missing, store},
+       searched + missing + ", " + store + "); папка " + missing +
+           " не читается (No such file or directory)" + passwords},
   };
   for (const auto& c : cases) {
-    const auto result = FindClientCertificate(c.folder, "Form A");
+    const auto result = FindClientCertificate({c.folders, ""}, "Form A");
     EXPECT_FALSE(result.found.cert);
     EXPECT_EQ(result.problem, c.problem);
   }
+}
+
+TEST_F(CertStoreTest, TheFirstFolderWithAMatchWins) {
+  testing::ScratchDir shared;
+  shared.Write("a.pem", MakePem("/O=Test/CN=Shared Form A"));
+  store_.Write("z.pem", MakePem("/O=Test/CN=Own CT-1"));
+  const std::vector<std::string> folders = {store_.path().string(), shared.path().string()};
+  EXPECT_EQ(FindClientCertificate({folders, ""}, "Form A").found.subject,
+            "CN=Shared Form A,O=Test");
+  store_.Write("z.pem", MakePem("/O=Test/CN=Own Form A"));
+  EXPECT_EQ(FindClientCertificate({folders, ""}, "Form A").found.subject, "CN=Own Form A,O=Test");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <idn2.h>
 #include <linux/sockios.h>
 #include <netdb.h>
 #include <sys/ioctl.h>
@@ -16,6 +17,8 @@
 #include <vector>
 
 #include "exchange/cert_store.h"
+#include "exchange/crypto_engines.h"
+#include "exchange/token_store.h"
 #include "exchange/transfer_wording.h"
 #include "support/c_handle.h"
 #include "support/event_log.h"
@@ -51,6 +54,7 @@ class LoadedProviders {
 CURLcode InitLibraries() {
   static const LoadedProviders providers;
   static const CURLcode result = curl_global_init(CURL_GLOBAL_DEFAULT);
+  InitCryptoEngines();
   return result;
 }
 
@@ -72,6 +76,23 @@ std::string RequestTarget(std::string_view objectName) {
     }
   }
   return target;
+}
+
+// A host name in any script in the ASCII form that DNS, URLs and server
+// certificates use (пример.localhost: xn--e1afmkfd.localhost).
+std::string AsciiHostName(std::string_view name) {
+  if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::string(name);
+  }
+  const std::string text(name);
+  char* ascii = nullptr;
+  const int rc = idn2_to_ascii_8z(text.c_str(), &ascii, IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT);
+  const CHandle<char, idn2_free> owned(ascii);
+  if (rc != IDN2_OK || ascii == nullptr) {
+    throw EpnHttpsException("[Set ServerName]: имя узла \"" + text +
+                            "\" не переводится в ASCII: " + idn2_strerror(rc));
+  }
+  return ascii;
 }
 
 std::string EnvOrEmpty(const char* name) {
@@ -197,7 +218,8 @@ struct THttpsConnection::Impl {
   std::optional<TransferWatch> watch;
 
   // Client certificate selection during the handshake.
-  std::string certStoreFolder;
+  CertStorePlaces certPlaces;
+  TokenPinSource* tokenPins = nullptr;
   std::string certSubject;
   bool noMatchingCert = false;
   std::string certProblem;
@@ -280,7 +302,9 @@ struct THttpsConnection::Impl {
   static int ClientCert(SSL* ssl, X509** x509, EVP_PKEY** pkey) {
     auto* self = static_cast<Impl*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
     if (!self || self->noMatchingCert) return -1;
-    auto result = FindClientCertificate(self->certStoreFolder, self->certSubject);
+    auto result = FindClientCertificate(self->certPlaces, self->certSubject);
+    if (result.found.onToken() && !LoadTokenKey(result.found, self->tokenPins, result.problem))
+      result.found = {};
     if (!result.found.cert) {
       self->noMatchingCert = true;
       self->certProblem = std::move(result.problem);
@@ -292,7 +316,7 @@ struct THttpsConnection::Impl {
     if (SSL_use_cert_and_key(ssl, result.found.cert.get(), result.found.key.get(),
                              result.found.chain.get(), 1) != 1)
       return 0;
-    self->certSent = "\"" + result.found.subject + "\" (" + result.found.file + ")";
+    self->certSent = "\"" + result.found.subject + "\" (" + result.found.Origin() + ")";
     // OpenSSL takes both over.
     *x509 = result.found.cert.release();
     *pkey = result.found.key.release();
@@ -328,7 +352,8 @@ struct THttpsConnection::Impl {
   }
 };
 
-THttpsConnection::THttpsConnection() : impl_(std::make_unique<Impl>()) {}
+THttpsConnection::THttpsConnection()
+    : SharedCertStoreFolder(kSharedCertStoreFolder), impl_(std::make_unique<Impl>()) {}
 
 THttpsConnection::~THttpsConnection() { CloseHandles(); }
 
@@ -349,7 +374,7 @@ void THttpsConnection::SetServerName(std::string_view name) {
     if (std::string_view("@#?[]\\ ").find(c) != std::string_view::npos)
       throw EpnHttpsException(std::string("[Set ServerName]: found symbol \"") + c + "\"");
   }
-  serverName_ = std::string(name);
+  serverName_ = AsciiHostName(name);
 }
 
 void THttpsConnection::SetRequestData(std::string data) { impl_->requestData = std::move(data); }
@@ -518,7 +543,10 @@ bool THttpsConnection::SendHttpsRequest() {
   }
   CURL* h = impl.handle.get();
   impl.errorBuffer[0] = '\0';
-  impl.certStoreFolder = CertStoreFolder.empty() ? DefaultCertStoreFolder() : CertStoreFolder;
+  impl.certPlaces.folders = {CertStoreFolder.empty() ? DefaultCertStoreFolder() : CertStoreFolder};
+  if (!SharedCertStoreFolder.empty()) impl.certPlaces.folders.push_back(SharedCertStoreFolder);
+  impl.certPlaces.tokenModule = DefaultTokenModule();
+  impl.tokenPins = TokenPins;
   impl.certSubject = CertSubject;
 
   // The body is taken now, so that data set after the request was prepared
@@ -627,6 +655,9 @@ bool THttpsConnection::Finish(int result) {
         lastErrorDetail_ = "the server ended the connection after the client certificate " +
                            impl.certSent + ", probably refusing it: " + lastErrorDetail_;
       }
+    } else if (rc == CURLE_SSL_CONNECT_ERROR && !GostEngineLoaded()) {
+      // A server that speaks only GOST TLS ends the handshake at once.
+      lastErrorDetail_ += "; если сервер работает по ГОСТ TLS, нужен пакет libengine-gost-openssl";
     }
     return false;
   }

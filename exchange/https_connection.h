@@ -15,6 +15,7 @@
 #include "exchange/transfer_watch.h"
 #include "support/blocking_call.h"
 #include "support/error.h"
+#include "support/token_pin.h"
 
 namespace orx {
 
@@ -60,6 +61,14 @@ class THttpsConnection {
   // (N bytes)") and per reply ("< 200 (N bytes)", or "< no reply" with the error).
   // The lines hold the whole query: the receiver masks what must not be shown.
   std::function<void(const std::string&)> Trace;
+
+  // Searched for a client certificate after CertStoreFolder and before the
+  // tokens of DefaultTokenModule() (exchange/token_store.h); empty: passed
+  // over. Starts as /etc/convertor-orx/certs.
+  std::string SharedCertStoreFolder;
+  // Gives the PIN of a token whose key is to be used (not owned); nullptr: a
+  // key on a token that asks for a PIN cannot be used.
+  TokenPinSource* TokenPins = nullptr;
 
   // Throws EpnHttpsException when the name holds "/" or ":", or any character
   // that would make it more than a host name in a URL ("@", "#", "?", "[",

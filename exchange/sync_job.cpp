@@ -1,5 +1,6 @@
 #include "exchange/sync_job.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -8,6 +9,7 @@
 #include <utility>
 
 #include "exchange/https_connection.h"
+#include "exchange/pin_file.h"
 #include "exchange/replies.h"
 #include "exchange/server_choice.h"
 #include "package/address.h"
@@ -51,17 +53,34 @@ JobOutcome ReportSaveFault(JobContext& context, std::string_view step,
   return JobOutcome::Failed;
 }
 
+}  // namespace
+
+// A URL escapes blanks, quotes, non-ASCII letters and the like, so the key
+// is not searched for as it stands; Identification puts "&pver=" after it.
+std::string HideOfficeKey(std::string line) {
+  constexpr std::string_view kKey = "orxk=";
+  constexpr std::string_view kNext = "&pver=";
+  constexpr std::string_view kHidden = "***";
+  for (std::size_t at = line.find(kKey); at != std::string::npos;
+       at = line.find(kKey, at + kKey.size() + kHidden.size())) {
+    const std::size_t from = at + kKey.size();
+    // The last "&pver=", in case the key itself holds one.
+    std::size_t to = line.rfind(kNext);
+    if (to == std::string::npos || to < from) to = std::min(line.find(' ', from), line.size());
+    line.replace(from, to - from, kHidden);
+  }
+  return line;
+}
+
+namespace {
+
 // ORX_TRACE set (and not "0") shows support staff each request and reply on
 // standard error, the office key hidden.
-void TraceWhenAsked(THttpsConnection& connection, const std::string& officeKey) {
+void TraceWhenAsked(THttpsConnection& connection) {
   const char* trace = std::getenv("ORX_TRACE");
   if (!trace || !*trace || std::string_view(trace) == "0") return;
-  connection.Trace = [secret = "orxk=" + officeKey](const std::string& line) {
-    std::string shown = line;
-    for (std::size_t at = shown.find(secret); at != std::string::npos;
-         at = shown.find(secret, at + 8))
-      shown.replace(at, secret.size(), "orxk=***");
-    shown += '\n';
+  connection.Trace = [](const std::string& line) {
+    const std::string shown = HideOfficeKey(line) + '\n';
     std::fwrite(shown.data(), 1, shown.size(), stderr);
     std::fflush(stderr);
   };
@@ -116,9 +135,11 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
 // to the job's handler.
 JobOutcome RunDialogue(JobContext& context, const std::string& identification,
                        const std::string& sourcePath) {
+  PinFileSource pinFile;
   auto connection = std::make_unique<THttpsConnection>();
   connection->BlockingCalls = context.blockingCalls;
-  TraceWhenAsked(*connection, context.params.officeKey);
+  connection->TokenPins = context.tokenPins ? context.tokenPins : &pinFile;
+  TraceWhenAsked(*connection);
   JobOutcome outcome = JobOutcome::Failed;
   std::exception_ptr failure;
   try {

@@ -510,5 +510,21 @@ TEST_F(SyncJobTest, AJobStartedWhileWaitingDoesNotRunInsideThisOne) {
   EXPECT_EQ(Run(), JobOutcome::Succeeded);
 }
 
+// The trace shows the URL as sent, where the key is escaped: no form of it
+// may show.
+TEST(HideOfficeKey, NoFormOfTheKeyShows) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"> GET https://h:1/sync/hello?orxn=7&plcn=1&orxk=0123456789ABCDEF0123456789ABCDEF&pver=4.1.1.1 (64 bytes)",
+       "> GET https://h:1/sync/hello?orxn=7&plcn=1&orxk=***&pver=4.1.1.1 (64 bytes)"},
+      {"> GET https://h:1/sync/hello?orxn=7&orxk=a%20b%22c%23%3C%3E%5E%60%7B%7C%7D%D0%AF&pver=4.1.1.1 (64 bytes)",
+       "> GET https://h:1/sync/hello?orxn=7&orxk=***&pver=4.1.1.1 (64 bytes)"},
+      {"> GET https://h:1/v?orxk=ab&pver=cd&k=v&pver=4.1.1.1 (9 bytes)",
+       "> GET https://h:1/v?orxk=***&pver=4.1.1.1 (9 bytes)"},
+      {"> GET https://h:1/v?orxk=secret (9 bytes)", "> GET https://h:1/v?orxk=*** (9 bytes)"},
+      {"< 200 (21 bytes)", "< 200 (21 bytes)"},
+  };
+  for (const auto& [line, shown] : cases) EXPECT_EQ(HideOfficeKey(line), shown) << line;
+}
+
 }  // namespace
 }  // namespace orx

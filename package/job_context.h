@@ -9,6 +9,7 @@
 #include "support/event_log.h"
 #include "support/folder_picker.h"
 #include "support/log_pane.h"
+#include "support/token_pin.h"
 
 namespace orx {
 
@@ -27,6 +28,9 @@ struct JobContext {
   // The absolute path of the package file the last package job wrote; empty
   // when it wrote none.
   std::string packagePath{};
+  // Gives a token's PIN to the server job (the window's dialog); nullptr:
+  // the file ORX_TOKEN_PIN_FILE names.
+  TokenPinSource* tokenPins = nullptr;
 };
 
 // Pending window events are let through while the job runs; a job started

@@ -22,17 +22,6 @@ extern char** environ;
 namespace orx::testing {
 namespace {
 
-std::string FindOnPath(const std::string& program) {
-  const char* path = std::getenv("PATH");
-  std::istringstream folders(path ? path : "/usr/bin:/bin");
-  std::string folder;
-  while (std::getline(folders, folder, ':')) {
-    const auto candidate = std::filesystem::path(folder.empty() ? "." : folder) / program;
-    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
-  }
-  throw std::runtime_error(program + " not found on PATH");
-}
-
 void RunOpenssl(const std::vector<std::string>& arguments) {
   static const std::string openssl = FindOnPath("openssl");
   const auto result = RunProcess(openssl, arguments);
@@ -61,7 +50,8 @@ keyUsage = critical,digitalSignature
 extendedKeyUsage = clientAuth
 )";
 
-std::vector<std::string> NewKeyArguments() {
+std::vector<std::string> NewKeyArguments(bool rsaKey = false) {
+  if (rsaKey) return {"req", "-x509", "-new", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-utf8"};
   return {"req", "-x509", "-new", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
           "-nodes", "-days", "2", "-utf8"};
 }
@@ -239,11 +229,11 @@ TestPki::Issuer TestPki::MakeIntermediateCa(std::string_view subject) {
 
 void TestPki::MakeClientCert(std::string_view subject, CertFormat format,
                              const std::filesystem::path& file, const Issuer* issuer,
-                             bool withChain) {
+                             bool withChain, bool rsaKey) {
   const std::string stem = "client" + std::to_string(++serial_);
   const std::string certFile = dir_ / (stem + ".pem");
   const std::string keyFile = dir_ / (stem + ".key");
-  auto args = NewKeyArguments();
+  auto args = NewKeyArguments(rsaKey);
   args.insert(args.end(), {"-config", dir_ / "openssl.cnf", "-extensions", "client_ext",
                            "-subj", std::string(subject), "-CA",
                            issuer ? issuer->certFile : caFile_, "-CAkey",

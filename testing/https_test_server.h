@@ -60,9 +60,10 @@ class TestPki {
   // UTF-8 text (Cyrillic) is allowed.
   // With an issuer, the certificate is signed by it, and the file holds the
   // issuer's certificate too when withChain is set.
+  // An RSA key instead of P-256 with rsaKey set.
   void MakeClientCert(std::string_view subject, CertFormat format,
                       const std::filesystem::path& file, const Issuer* issuer = nullptr,
-                      bool withChain = true);
+                      bool withChain = true, bool rsaKey = false);
 
  private:
   ScratchDir dir_;

@@ -5,7 +5,6 @@
 #include <grp.h>
 #include <pwd.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,8 +13,6 @@
 #include <filesystem>
 #include <stdexcept>
 #include <thread>
-
-extern char** environ;
 
 namespace orx::testing {
 namespace {
@@ -68,7 +65,14 @@ NginxFront::~NginxFront() {
 std::string NginxFront::Configuration(
     const std::vector<std::pair<std::string, int>>& upstreams) const {
   const std::string prefix = dir_.path().string() + "/";
-  const auto cert = pki_.MakeServerCert(options_.serverNames);
+  TestPki::ServerCert cert;
+  if (options_.gost) {
+    const GostPki::Pair gost = options_.gost->MakeServerCert();
+    cert = {gost.certFile, gost.keyFile};
+  } else {
+    cert = pki_.MakeServerCert(options_.serverNames);
+  }
+  const std::string clientCa = options_.gost ? options_.gost->caFile() : pki_.caFile();
   std::string protocols = "TLSv1.2 TLSv1.3";
   if (!options_.tlsVersion.empty()) protocols = "TLSv" + options_.tlsVersion;
   std::string config = UserLine() +
@@ -96,7 +100,7 @@ std::string NginxFront::Configuration(
                        "    ssl_certificate_key " + cert.keyFile + ";\n"
                        "    ssl_protocols " + protocols + ";\n";
   if (options_.clientCert != ClientCertRequest::None) {
-    config += "    ssl_client_certificate " + pki_.caFile() + ";\n"
+    config += "    ssl_client_certificate " + clientCa + ";\n"
               "    ssl_verify_depth 2;\n"
               "    ssl_verify_client " +
               std::string(options_.clientCert == ClientCertRequest::Required ? "on" : "optional") +
@@ -121,22 +125,11 @@ void NginxFront::Start(const std::vector<std::pair<std::string, int>>& upstreams
   const std::string prefix = dir_.path().string() + "/";
   const std::string configFile = dir_.Write("nginx.conf", Configuration(upstreams));
   const std::string program = NginxProgram();
-  std::vector<std::string> argvStore{program, "-p", prefix, "-c", configFile, "-e",
-                                     prefix + "error.log"};
-  std::vector<char*> argv;
-  for (auto& a : argvStore) argv.push_back(a.data());
-  argv.push_back(nullptr);
   const std::string output = prefix + "output.log";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = 0;
-  const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + program);
-  pid_ = pid;
+  std::vector<std::string> environment;
+  if (options_.gost) environment.push_back("OPENSSL_CONF=" + options_.gost->opensslConfig());
+  pid_ = StartProcess(program, {"-p", prefix, "-c", configFile, "-e", prefix + "error.log"},
+                      environment, output);
 
   // The pid file is written once the configuration is read and the socket
   // listens; connections made before its loop runs wait in the backlog.

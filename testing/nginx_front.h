@@ -20,6 +20,7 @@
 #include <utility>
 #include <vector>
 
+#include "testing/gost_pki.h"
 #include "testing/https_test_server.h"
 #include "testing/test_support.h"
 
@@ -32,6 +33,10 @@ class NginxFront {
     // Verified against the root of the PKI, chains of up to two certificates.
     ClientCertRequest clientCert = ClientCertRequest::None;
     std::vector<std::string> serverNames = {"127.0.0.1", "localhost"};
+    // GOST TLS instead (set tlsVersion "1.2", the only one with GOST suites):
+    // the server certificate and the client certificates' authority are this
+    // GOST one's, and nginx loads the engine "gost" through its openssl.cnf.
+    const GostPki* gost = nullptr;
   };
 
   NginxFront(TestPki& pki, Options options);

@@ -19,6 +19,39 @@
 extern char** environ;
 
 namespace orx::testing {
+namespace {
+
+// No test reaches the tokens of the machine it runs on (a developer's own
+// card): every test process, and every program it starts, searches the
+// tokens of a SoftHSM whose token folder is empty, unless a test makes a
+// token of its own (testing/softhsm_token.h).
+class NoTokensOfThisMachine {
+ public:
+  NoTokensOfThisMachine() {
+    std::error_code ignored;
+    folder_ = std::filesystem::temp_directory_path(ignored) /
+              ("orx-test-no-tokens-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder_ / "tokens", ignored);
+    const std::string config = (folder_ / "softhsm2.conf").string();
+    std::ofstream(config) << "directories.tokendir = " << (folder_ / "tokens").string()
+                          << "\nobjectstore.backend = file\n";
+    ::setenv("ORX_PKCS11_MODULE", kSoftHsmModule, 1);
+    ::setenv("SOFTHSM2_CONF", config.c_str(), 1);
+  }
+  ~NoTokensOfThisMachine() {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+  NoTokensOfThisMachine(const NoTokensOfThisMachine&) = delete;
+  NoTokensOfThisMachine& operator=(const NoTokensOfThisMachine&) = delete;
+
+ private:
+  std::filesystem::path folder_;
+};
+
+const NoTokensOfThisMachine noTokensOfThisMachine;
+
+}  // namespace
 
 ScratchDir::ScratchDir() {
   std::random_device random;
@@ -81,6 +114,17 @@ ScopedEnv::~ScopedEnv() {
   }
 }
 
+std::string FindOnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path ? path : "/usr/bin:/bin");
+  std::string folder;
+  while (std::getline(folders, folder, ':')) {
+    const auto candidate = std::filesystem::path(folder.empty() ? "." : folder) / program;
+    if (::access(candidate.c_str(), X_OK) == 0) return candidate.string();
+  }
+  throw std::runtime_error(program + " not found on PATH");
+}
+
 std::string SourceDir() { return ORX_SOURCE_DIR; }
 
 std::string BinaryDir() {
@@ -95,16 +139,12 @@ Pipe::Pipe() {
   end[1] = UniqueFd(fds[1]);
 }
 
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
-                         const std::vector<std::string>& environment, int timeoutSeconds) {
-  Pipe out;
-  Pipe err;
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, out.end[1].get(), 1);
-  posix_spawn_file_actions_adddup2(&actions, err.end[1].get(), 2);
+namespace {
 
+// Starts program with the file actions given; the environment is this
+// process's with `environment` replacing or adding entries.
+pid_t Spawn(const std::string& program, const std::vector<std::string>& arguments,
+            const std::vector<std::string>& environment, posix_spawn_file_actions_t& actions) {
   std::vector<std::string> argvStore{program};
   argvStore.insert(argvStore.end(), arguments.begin(), arguments.end());
   std::vector<char*> argv;
@@ -126,6 +166,32 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
   const int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (rc != 0) throw std::runtime_error("cannot start " + program);
+  return pid;
+}
+
+}  // namespace
+
+int StartProcess(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment, const std::string& logFile) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, logFile.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0600);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  return Spawn(program, arguments, environment, actions);
+}
+
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::vector<std::string>& environment, int timeoutSeconds) {
+  Pipe out;
+  Pipe err;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, out.end[1].get(), 1);
+  posix_spawn_file_actions_adddup2(&actions, err.end[1].get(), 2);
+  const pid_t pid = Spawn(program, arguments, environment, actions);
   (void)out.end[1].Close();  // the child holds its own copies
   (void)err.end[1].Close();
 

@@ -45,6 +45,13 @@ class ScopedEnv {
   std::optional<std::string> saved_;
 };
 
+// SoftHSM's PKCS#11 module: every test process searches its tokens, never
+// those of the machine (see test_support.cpp).
+inline constexpr char kSoftHsmModule[] = "/usr/lib/softhsm/libsofthsm2.so";
+
+// The full path of a program found on PATH; throws std::runtime_error when none is.
+std::string FindOnPath(const std::string& program);
+
 std::string SourceDir();  // the project's source folder
 std::string BinaryDir();  // the build folder
 
@@ -73,6 +80,11 @@ struct ProcessResult {
   std::string standardOutput;
   std::string standardError;
 };
+// Starts a program in the background with extra environment entries, no
+// standard input and its output going to logFile; returns its process id.
+int StartProcess(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::vector<std::string>& environment, const std::string& logFile);
+
 // Runs a program with arguments and extra environment entries ("NAME=value"),
 // no standard input, and waits at most timeoutSeconds.
 ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& arguments,

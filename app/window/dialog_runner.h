@@ -4,6 +4,7 @@
 #include <QMessageBox>
 
 class QFileDialog;
+class QInputDialog;
 
 namespace orx {
 
@@ -16,6 +17,9 @@ class DialogRunner {
   // Shows the prepared message box and returns the button chosen (the
   // box's escape button when it was closed otherwise).
   virtual QMessageBox::StandardButton Ask(QMessageBox& box) = 0;
+  // Shows a dialog that asks for a line of text (a token's PIN) and returns
+  // true when it was accepted; modal unless a runner answers it itself.
+  virtual bool RunInput(QInputDialog& dialog);
 };
 
 // The ordinary runner: the dialog runs modally.

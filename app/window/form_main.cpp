@@ -158,6 +158,7 @@ class TFormMain::JobScope {
 TFormMain::TFormMain(FormMainServices services, QWidget* parent)
     : QWidget(parent),
       services_(std::move(services)),
+      pinDialog_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
       openDialog_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
       folderPicker_(this, services_.dialogs ? *services_.dialogs : modalDialogs_),
       jobContext_{.params = services_.params,
@@ -166,7 +167,8 @@ TFormMain::TFormMain(FormMainServices services, QWidget* parent)
                   .clock = services_.clock,
                   .batchMode = false,
                   .folderPicker = &folderPicker_,
-                  .blockingCalls = &networkWait_} {
+                  .blockingCalls = &networkWait_,
+                  .tokenPins = &pinDialog_} {
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("Конвертор XML"));
   setFont(QFont(QStringLiteral("Arial"), 8));

@@ -12,6 +12,7 @@
 #include "app/window/document_kinds.h"
 #include "app/window/file_picker.h"
 #include "app/window/memo_log_view.h"
+#include "app/window/pin_dialog.h"
 #include "app/window/select_dir_dialog.h"
 #include "app/window/worker_wait.h"
 #include "package/job_context.h"
@@ -107,6 +108,7 @@ class TFormMain : public QWidget {
   FormMainServices services_;
   ModalDialogRunner modalDialogs_;
   WorkerThreadWait networkWait_;
+  PinDialog pinDialog_;  // a token's PIN for the server job
   FilePicker openDialog_;
   TSelectDirDialog folderPicker_;
   LogPane log_;

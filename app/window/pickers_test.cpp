@@ -1,6 +1,8 @@
 #include <QtTest>
 
 #include "app/window/file_picker.h"
+#include "app/window/pin_dialog.h"
+#include "app/window/worker_wait.h"
 #include "app/window/scripted_dialogs.h"
 #include "app/window/select_dir_dialog.h"
 #include "testing/test_support.h"
@@ -82,6 +84,41 @@ class PickersTest : public QObject {
     QCOMPARE(shown.fileMode, QFileDialog::Directory);
     QVERIFY(shown.dirsOnly);
     QVERIFY(!shown.native);
+  }
+
+  // The server job asks from the thread its transfer runs on, as the window
+  // runs it; the dialog must still be made and shown on the window's thread.
+  void pinDialogAsksOnTheWindowThread() {
+    ScriptedDialogs dialogs;
+    PinDialog pins(nullptr, dialogs);
+    WorkerThreadWait wait;
+    const auto ask = [&](TokenPin& pin, std::string& problem) {
+      bool given = false;
+      wait.Run([&] { given = pins.GetPin("Office Token", pin, problem); });
+      return given;
+    };
+
+    dialogs.PushInput("1234");
+    TokenPin pin;
+    std::string problem;
+    QVERIFY(ask(pin, problem));
+    QCOMPARE(std::string(pin.view()), std::string("1234"));
+    const ShownInput& shown = dialogs.shownInputs().back();
+    QCOMPARE(shown.label, QString("Введите PIN-код токена «Office Token»:"));
+    QCOMPARE(shown.echoMode, QLineEdit::Password);
+    QVERIFY(shown.onWindowThread);
+
+    const struct {
+      QString typed;  // empty: cancelled
+      std::string problem;
+    } refusals[] = {{"", "ввод PIN-кода отменён"},
+                    {QString(33, '7'), "PIN-код длиннее 32 знаков"}};
+    for (const auto& refusal : refusals) {
+      if (!refusal.typed.isEmpty()) dialogs.PushInput(refusal.typed);
+      QVERIFY(!ask(pin, problem));
+      QVERIFY(pin.empty());
+      QCOMPARE(problem, refusal.problem);
+    }
   }
 };
 

@@ -2,6 +2,9 @@
 // For window tests: answers the window's dialogs from a script instead of a
 // person, and records how each dialog was set up.
 #include <QFileDialog>
+#include <QApplication>
+#include <QInputDialog>
+#include <QThread>
 #include <deque>
 #include <functional>
 #include <vector>
@@ -9,6 +12,13 @@
 #include "app/window/dialog_runner.h"
 
 namespace orx {
+
+struct ShownInput {
+  QString title;
+  QString label;
+  QLineEdit::EchoMode echoMode = QLineEdit::Normal;
+  bool onWindowThread = false;  // shown on the application's own thread
+};
 
 struct ShownDialog {
   QString title;
@@ -46,6 +56,19 @@ class ScriptedDialogs final : public DialogRunner {
   // Title and text of each message box shown, in order.
   const QStringList& messages() const { return messages_; }
 
+  // Text dialogs: accepted with `text` typed in; with none left, cancelled.
+  void PushInput(QString text) { inputs_.push_back(std::move(text)); }
+  const std::vector<ShownInput>& shownInputs() const { return shownInputs_; }
+  bool RunInput(QInputDialog& dialog) override {
+    shownInputs_.push_back({dialog.windowTitle(), dialog.labelText(), dialog.textEchoMode(),
+                            dialog.thread() == qApp->thread() &&
+                                QThread::currentThread() == qApp->thread()});
+    if (inputs_.empty()) return false;
+    dialog.setTextValue(inputs_.front());
+    inputs_.pop_front();
+    return true;
+  }
+
   // With no answer left the dialog counts as cancelled.
   [[nodiscard]] bool Run(QFileDialog& dialog) override {
     shown_.push_back({dialog.windowTitle(), dialog.nameFilters(), dialog.defaultSuffix(),
@@ -74,6 +97,8 @@ class ScriptedDialogs final : public DialogRunner {
   std::vector<ShownDialog> shown_;
   std::deque<std::function<QMessageBox::StandardButton(QMessageBox&)>> replies_;
   QStringList messages_;
+  std::deque<QString> inputs_;
+  std::vector<ShownInput> shownInputs_;
 };
 
 }  // namespace orx
