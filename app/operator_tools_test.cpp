@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <ostream>
 
 #include "package/cipher.h"
@@ -19,6 +20,7 @@ namespace {
 using ::orx::testing::ReadFile;
 using ::orx::testing::RunProcess;
 using ::orx::testing::ScratchDir;
+using ::orx::testing::WriteSchemaInParts;
 
 const std::string kExamples = orx::testing::SourceDir() + "/examples/";
 
@@ -61,6 +63,8 @@ struct CheckCase {
   std::string schema;       // empty: the example schema
   std::string problems;     // "<line>: <reason>\n" each, the file's path left out
   std::string summary;
+  // The example schema in two files instead (WriteSchemaInParts).
+  std::optional<::orx::testing::SchemaParts> parts = std::nullopt;
 };
 
 void PrintTo(const CheckCase& c, std::ostream* out) { *out << c.what; }
@@ -73,7 +77,9 @@ TEST_P(CheckTest, ListsEveryProblemOnTheOperatorsLines) {
   const CheckCase& c = GetParam();
   ScratchDir dir;
   const std::string xml = dir.Write("сертификаты.xml", c.document());
-  const std::string xsd = c.schema.empty() ? kExamples + "FA.xsd" : dir.Write("s.xsd", c.schema);
+  const std::string xsd = c.parts          ? WriteSchemaInParts(dir.path(), *c.parts)
+                          : c.schema.empty() ? kExamples + "FA.xsd"
+                                             : dir.Write("s.xsd", c.schema);
   const std::string key = kExamples + "FA_007_01_i.cod";
 
   const auto check = RunProcess(ORX_EXECUTABLE, {"--check", xml + ",", key + ",", xsd},
@@ -88,7 +94,8 @@ TEST_P(CheckTest, ListsEveryProblemOnTheOperatorsLines) {
   EXPECT_EQ(check.standardError, "");
   EXPECT_EQ(check.exitStatus, c.problems.empty() ? 0 : 1);
   // Nothing was written, not even the private temporary folder.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1 + !c.schema.empty());
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
+            1 + (!c.schema.empty() || c.parts));
 
   std::filesystem::create_directory(dir / "out");
   const auto job = RunProcess(
@@ -125,6 +132,15 @@ INSTANTIATE_TEST_SUITE_P(
                   "29: Элемент '{urn:orx-rf:certificates}hsCode': значение '44\\xC2\\x9B' "
                   "не соответствует шаблону '[0-9]{6,10}'.\n",
                   "Ошибок: 1"},
+        // Published schemas come in parts: a type library included, or a
+        // namespace of common types imported, from files beside the schema.
+        CheckCase{"valid, schema including a file", [] { return ExampleWith({}); }, "", "",
+                  "Документ соответствует схеме", ::orx::testing::SchemaParts::Included},
+        CheckCase{"a type of an imported file",
+                  [] { return ExampleWith({{24, "61000.000", "-1"}}); }, "",
+                  "24: Элемент '{urn:orx-rf:certificates}grossWeight': значение '-1' должно быть "
+                  "больше '0'.\n",
+                  "Ошибок: 1", ::orx::testing::SchemaParts::Imported},
         CheckCase{"far down", FarDownDocument, kCountSchema,
                   "71502: Элемент '{urn:orx-rf:certificates}num': значение '0' недопустимо для "
                   "типа 'xs:positiveInteger'.\n",

@@ -15,7 +15,7 @@
 #include "package/address.h"
 #include "package/job_failure.h"
 #include "package/key_file.h"
-#include "package/schema_validation.h"
+#include "package/document_check.h"
 #include "package/source_document.h"
 #include "support/error.h"
 #include "support/kelma_win.h"
@@ -169,10 +169,10 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
     const std::string xsd = ExpandEnvVars(xsdPath);
 
     LoadParamsFromICod(context, keyFile);
-    SourceLineMap lines;
     JobFolder folder;
-    const std::string sourcePath = GetFullSourceName(context, folder, xml, &lines);
-    if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
+    SourcePreparation source(xsd, SourcePreparation::Wanted::FirstProblem);
+    const std::string sourcePath = source.Stamp(context, &folder, xml);
+    if (!ValidateXmlBySchema(context, source)) return JobOutcome::Failed;
 
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {

@@ -69,6 +69,8 @@ CrLfWriter::CrLfWriter(int fd, std::string name) : fd_(fd), name_(std::move(name
 
 CrLfWriter::CrLfWriter(std::string& text) : text_(&text) {}
 
+CrLfWriter::CrLfWriter() { buffer_.reserve(kCapacity + kCapacity / 8); }
+
 int CrLfWriter::Callback(void* self, const char* data, int length) noexcept {
   auto* writer = static_cast<CrLfWriter*>(self);
   try {
@@ -99,7 +101,7 @@ void CrLfWriter::CopyTo(TextRelay* relay) {
 void CrLfWriter::Flush() {
   if (text_ != nullptr) {
     text_->append(buffer_);
-  } else if (!WriteAll(fd_, buffer_)) {
+  } else if (fd_ >= 0 && !WriteAll(fd_, buffer_)) {
     failed_ = true;
     writeErrno_ = errno;
     throw WriteFailure();

@@ -32,8 +32,8 @@ class NormalisedInput {
   bool pendingLf_ = false;
 };
 
-// Serialised bytes to a file descriptor (not owned), or appended to a
-// string, with every LF made CR LF. libxml2 never writes a raw CR (it writes &#13;), and 0x0A is never
+// Serialised bytes to a file descriptor (not owned), appended to a string,
+// or only to the relay CopyTo names, with every LF made CR LF. libxml2 never writes a raw CR (it writes &#13;), and 0x0A is never
 // part of a multi-byte character in the encodings written, so every LF is a
 // line end. Write and Flush throw WriteFailure().
 class CrLfWriter {
@@ -41,6 +41,8 @@ class CrLfWriter {
   // name: the file the operator knows the bytes as, for messages.
   CrLfWriter(int fd, std::string name);
   explicit CrLfWriter(std::string& text);
+  // Writes nowhere but to the relay CopyTo names.
+  CrLfWriter();
 
   // libxml2 output callback; ctx is the CrLfWriter. Never throws: -1 and
   // failed() on a write error.

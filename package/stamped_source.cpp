@@ -333,13 +333,13 @@ void WriteStampedSource(std::string_view inputPath, const std::string& outputPat
   temp.Release();
 }
 
-std::string StampedSourceText(std::string_view bytes, std::string_view dateOfCreate,
-                              SourceLineMap* lines) {
+void StreamStampedSource(std::string_view inputPath, std::string_view dateOfCreate,
+                         SourceLineMap* lines, TextRelay& copy) {
   InitXmlLibrary();
-  std::string text;
-  CrLfWriter out(text);
+  const std::string bytes = ReadCertificateXml(inputPath);
+  CrLfWriter out;
+  out.CopyTo(&copy);
   Stamper(out, dateOfCreate, lines).Run(bytes);
-  return text;
 }
 
 }  // namespace orx

@@ -23,7 +23,7 @@
 #include "app/window/document_kinds.h"
 #include "app/window/picker_button.h"
 #include "app/window/window_state.h"
-#include "exchange/sync_job.h"
+#include "app/server_module.h"
 #include "package/package_job.h"
 
 namespace orx {
@@ -410,7 +410,7 @@ void TFormMain::ButtonFileClick() {
 
 void TFormMain::ButtonServerClick() {
   RunJob([](JobContext& context, const std::string& xml, const std::string& xsd,
-            const std::string& keyFile) { return XmlToServer(context, xml, xsd, keyFile); },
+            const std::string& keyFile) { return RunServerJobModule(context, xml, xsd, keyFile); },
          buttonServer_);
 }
 

@@ -451,10 +451,13 @@ class FormMainTest : public QObject {
     QTest::addColumn<bool>("withKey");
     QTest::addColumn<bool>("folderChosen");
     QTest::addColumn<bool>("written");
-    QTest::newRow("package file written") << "ButtonFile" << true << true << true;
-    QTest::newRow("package job, folder refused") << "ButtonFile" << true << false << false;
-    QTest::newRow("package job, no key file") << "ButtonFile" << false << true << false;
-    QTest::newRow("server job, no key file") << "ButtonServer" << false << true << false;
+    QTest::addColumn<bool>("schemaInParts");  // the example's, importing its types
+    QTest::newRow("package file written") << "ButtonFile" << true << true << true << false;
+    QTest::newRow("package file written, schema in parts")
+        << "ButtonFile" << true << true << true << true;
+    QTest::newRow("package job, folder refused") << "ButtonFile" << true << false << false << false;
+    QTest::newRow("package job, no key file") << "ButtonFile" << false << true << false << false;
+    QTest::newRow("server job, no key file") << "ButtonServer" << false << true << false << false;
   }
 
   void jobsFromButtons() {
@@ -462,12 +465,18 @@ class FormMainTest : public QObject {
     QFETCH(bool, withKey);
     QFETCH(bool, folderChosen);
     QFETCH(bool, written);
+    QFETCH(bool, schemaInParts);
     testing::ScratchDir dir;
     const std::string out = dir / "out";
     std::filesystem::create_directory(out);
     CommandLineFields fields;
-    fields.xmlPath = dir.Write("certs.xml", "<dataPacket><cert n=\"1\"/></dataPacket>");
-    fields.xsdPath = dir.Write("FA.xsd", kSchema);
+    if (schemaInParts) {
+      fields.xmlPath = testing::SourceDir() + "/examples/certificates.xml";
+      fields.xsdPath = testing::WriteSchemaInParts(dir.path(), testing::SchemaParts::Imported);
+    } else {
+      fields.xmlPath = dir.Write("certs.xml", "<dataPacket><cert n=\"1\"/></dataPacket>");
+      fields.xsdPath = dir.Write("FA.xsd", kSchema);
+    }
     fields.keyFilePath = withKey ? dir.Write("FA_007_01_i.cod", FormAKeyFile()) : dir / "none.cod";
     const std::string statePath = dir / "ConvertorOrx.xml";
     Bench bench(std::string(), statePath);
