@@ -216,6 +216,8 @@ struct THttpsConnection::Impl {
   bool replyTooLarge = false;
   std::uint64_t received = 0;  // reply bytes of the running request, headers included
   std::optional<TransferWatch> watch;
+  std::function<bool(std::uint64_t, std::uint64_t)> onProgress;  // the caller's
+  bool stoppedByCaller = false;
 
   // Client certificate selection during the handshake.
   CertStorePlaces certPlaces;
@@ -285,6 +287,11 @@ struct THttpsConnection::Impl {
   // the one place that may stop it: nonzero ends the transfer.
   static int Progress(void* user, curl_off_t, curl_off_t, curl_off_t toSend, curl_off_t sent) {
     auto* self = static_cast<Impl*>(user);
+    if (self->onProgress && !self->onProgress(static_cast<std::uint64_t>(sent),
+                                              static_cast<std::uint64_t>(toSend))) {
+      self->stoppedByCaller = true;
+      return 1;
+    }
     if (!self->watch) return 0;
     curl_off_t beforeTransfer = 0;
     curl_easy_getinfo(self->handle.get(), CURLINFO_PRETRANSFER_TIME_T, &beforeTransfer);
@@ -590,6 +597,8 @@ bool THttpsConnection::SendHttpsRequest() {
   impl.received = 0;
   impl.certSent.clear();
   impl.alertReceived.clear();
+  impl.onProgress = TransferProgress;
+  impl.stoppedByCaller = false;
   if (Trace) {
     Trace("> " + impl.verb + " " + impl.url + " (" + std::to_string(bodyBytes) + " bytes)");
   }
@@ -633,6 +642,8 @@ bool THttpsConnection::Finish(int result) {
       lastError_ = CURLE_FILESIZE_EXCEEDED;
       lastErrorDetail_ = "the server's reply is larger than " +
                          std::to_string(RequestLimits.replyBytes) + " bytes";
+    } else if (rc == CURLE_ABORTED_BY_CALLBACK && impl.stoppedByCaller) {
+      lastErrorDetail_ = "stopped by the caller";
     } else if ((rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK) &&
                impl.watch) {
       lastError_ = CURLE_OPERATION_TIMEDOUT;

@@ -27,6 +27,10 @@ namespace {
 constexpr std::string_view kCaller = "TFormMain.XmlToServer";
 constexpr std::string_view kAgent = "Custom ORX";
 constexpr std::string_view kEmptyHello = "Сервер вернул пустую строку на hello";
+constexpr std::string_view kCancelledBeforeSending =
+    "Отменено оператором, сертификаты не отправлены";
+constexpr std::string_view kCancelledWhileSending =
+    "Отправка прервана оператором: сервер мог уже получить сертификаты";
 
 // Who the office is: the query of "hello" and "version" and the start of the
 // "save" body. The office key goes out exactly as the key file holds it.
@@ -49,7 +53,9 @@ JobOutcome ReportSaveFault(JobContext& context, std::string_view step,
   const std::string limit = EndingLimitNote(connection);
   Record(context, EventType::Error, kCategoryExchange, kEventRequestFault,
          {std::string(kCaller), std::string(step), ErrorCodeMessage(code) + limit});
-  context.log.Append("ошибка: " + ErrorCodeText(code) + limit);
+  const std::string reason = ErrorCodeText(code) + limit;
+  NoteFailure(context, reason);
+  context.log.Append("ошибка: " + reason);
   return JobOutcome::Failed;
 }
 
@@ -73,6 +79,18 @@ std::string HideOfficeKey(std::string line) {
 }
 
 namespace {
+
+// The window learns when the certificates have gone out, and a Cancel stops
+// a transfer under way.
+void WatchTransfers(THttpsConnection& connection, JobProgress* progress) {
+  if (progress == nullptr) return;
+  connection.TransferProgress = [progress](std::uint64_t sent, std::uint64_t toSend) {
+    if (toSend > 0 && sent >= toSend && progress->Step() == JobStep::Sending) {
+      progress->Begin(JobStep::WaitingForReply);
+    }
+    return !progress->CancelRequested();
+  };
+}
 
 // ORX_TRACE set (and not "0") shows support staff each request and reply on
 // standard error, the office key hidden.
@@ -101,6 +119,7 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
     Record(context, EventType::Error, kCategoryJob, kEventOperationFailed,
            {std::string(kCaller), std::string(kEmptyHello)});
     context.log.Append(std::string(kEmptyHello));
+    NoteFailure(context, kEmptyHello);
     return JobOutcome::Failed;
   }
 
@@ -108,10 +127,12 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
       std::optional<Refusal> refusal = TakeRefusal(hello, helloReply)) {
     Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
            {"ошибочный ответ на hello: " + std::move(refusal->recorded)});
+    NoteFailure(context, refusal->message);
     context.log.Append(std::move(refusal->message));
     return JobOutcome::Failed;
   }
 
+  BeginStep(context, JobStep::Connecting);
   const std::string path =
       FindSuitableUrl(connection, identification, kCaller, &context.log, context.events,
                       std::move(helloReply));
@@ -123,7 +144,9 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
     return ReportSaveFault(context, "/save (Syn.ConnectToHttpsServer)", connection);
   }
   context.log.ProcessPendingEvents();
+  BeginStep(context, JobStep::Sending);
   if (!connection.SendHttpsRequest()) {
+    if (CancelRequested(context)) throw JobCancelled();
     return ReportSaveFault(context, "/save (Syn.SendHttpsRequest)", connection);
   }
   return ReportSaveReply(context, connection.ReadResponseUtf8()) ? JobOutcome::Succeeded
@@ -139,6 +162,7 @@ JobOutcome RunDialogue(JobContext& context, const std::string& identification,
   auto connection = std::make_unique<THttpsConnection>();
   connection->BlockingCalls = context.blockingCalls;
   connection->TokenPins = context.tokenPins ? context.tokenPins : &pinFile;
+  WatchTransfers(*connection, context.progress);
   TraceWhenAsked(*connection);
   JobOutcome outcome = JobOutcome::Failed;
   std::exception_ptr failure;
@@ -168,14 +192,25 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
     const std::string keyFile = ExpandEnvVars(keyFilePath);
     const std::string xsd = ExpandEnvVars(xsdPath);
 
+    BeginStep(context, JobStep::Validation);
     LoadParamsFromICod(context, keyFile);
     JobFolder folder;
     SourcePreparation source(xsd, SourcePreparation::Wanted::FirstProblem);
-    const std::string sourcePath = source.Stamp(context, &folder, xml);
+    std::string sourcePath;
+    RunOffTheWindow(context, [&] { sourcePath = source.Stamp(context, &folder, xml); });
     if (!ValidateXmlBySchema(context, source)) return JobOutcome::Failed;
 
+    // Stopped here, the job has made no connection and sent nothing.
+    BeginStep(context, JobStep::Connecting);
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {
+    // Whatever a stopped request threw, the operator stopped it.
+    if (CancelRequested(context)) {
+      const bool maybeSent = context.report.reached >= JobStep::Sending;
+      return ReportJobCancelled(context, maybeSent ? EventType::Error : EventType::Information,
+                                kCategoryExchange, kCaller,
+                                maybeSent ? kCancelledWhileSending : kCancelledBeforeSending);
+    }
     return ReportJobFailure(context, kCategoryExchange, kCaller, FailureText(failure));
   }
 }

@@ -20,6 +20,8 @@ namespace orx {
 namespace {
 
 constexpr std::string_view kEntryName = "sync.xml";
+constexpr std::string_view kCaller = "TFormMain.XmlToCod";
+constexpr std::string_view kCancelled = "Отменено оператором, файл не сформирован";
 // The name is fixed by kind, office, locale and date, so a second job of
 // the day replaces the first one's file: the operator is told.
 constexpr std::string_view kReplacedPackage = "Заменён прежний файл пакета с тем же именем: ";
@@ -56,12 +58,14 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     const std::string output = ExpandEnvVars(outputFolder);
     const std::string keyFile = ExpandEnvVars(keyFilePath);
 
+    BeginStep(context, JobStep::Validation);
     LoadParamsFromICod(context, keyFile);
     // Everything the job writes before the package file stays in its own
     // folder: jobs running at the same time never see each other's files.
     JobFolder work;
     SourcePreparation source(xsd, SourcePreparation::Wanted::FirstProblem);
-    const std::string sourcePath = source.Stamp(context, &work, xml);
+    std::string sourcePath;
+    RunOffTheWindow(context, [&] { sourcePath = source.Stamp(context, &work, xml); });
     // Packing needs the whole text, so it follows the stamping, while the
     // check finishes beside it. A failure of packing counts only when the
     // document passed the check.
@@ -69,8 +73,11 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     std::exception_ptr packingFailure;
     if (!source.failedEarly()) {
       try {
-        package = BuildPackage(work.Path(), sourcePath, context.params.officeKey,
-                               context.clock.Now());
+        BeginStep(context, JobStep::Packing);
+        RunOffTheWindow(context, [&] {
+          package = BuildPackage(work.Path(), sourcePath, context.params.officeKey,
+                                 context.clock.Now());
+        });
       } catch (...) {
         packingFailure = std::current_exception();
       }
@@ -84,6 +91,7 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     if (context.batchMode) {
       folder = output;
     } else {
+      if (CancelRequested(context)) throw JobCancelled();
       if (context.folderPicker == nullptr || !context.folderPicker->Execute()) {
         return JobOutcome::Cancelled;
       }
@@ -104,7 +112,11 @@ JobOutcome XmlToCod(JobContext& context, std::string_view xmlPath, std::string_v
     if (replacing) context.log.Append(std::string(kReplacedPackage) + context.packagePath);
     return JobOutcome::Succeeded;
   } catch (const std::exception& e) {
-    return ReportJobFailure(context, kCategoryJob, "TFormMain.XmlToCod", FailureText(e));
+    // Whatever a stopped step threw, the operator stopped it.
+    if (CancelRequested(context)) {
+      return ReportJobCancelled(context, EventType::Information, kCategoryJob, kCaller, kCancelled);
+    }
+    return ReportJobFailure(context, kCategoryJob, kCaller, FailureText(e));
   }
 }
 

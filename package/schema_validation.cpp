@@ -37,6 +37,18 @@ std::string OneLine(std::string_view message) {
   return text;
 }
 
+std::exception_ptr FaultFailure(CheckFault fault, const char* message) {
+  const std::string detail = message != nullptr ? ": " + OneLine(message) : "";
+  switch (fault) {
+    case CheckFault::OutOfMemory:
+      return std::make_exception_ptr(std::bad_alloc());
+    case CheckFault::ReadFailure:
+      return std::make_exception_ptr(Error("Документ не прочитан при проверке по схеме" + detail));
+    default:
+      return std::make_exception_ptr(Error("Проверка по схеме прервана внутренней ошибкой" + detail));
+  }
+}
+
 // Every error libxml2 reports while one document is validated, as problems
 // naming a line. The validator hears of each start and end tag before it
 // checks it, so the tags counted so far tell where in the document it stands.
@@ -57,7 +69,15 @@ class ProblemCollector {
   }
 
   void Take(const xmlError* error) {
-    if (error == nullptr || error->level < XML_ERR_ERROR) return;
+    if (error == nullptr || error->level < XML_ERR_ERROR || failure_) return;
+    // Running out of memory or failing to read says nothing of the document:
+    // the job fails instead. Once a problem is reported the verdict stands,
+    // and a reader that stopped after it makes the parser complain as well.
+    if (const CheckFault fault = ClassifyCheckError(error->domain, error->code, error->message);
+        fault != CheckFault::Problem) {
+      if (count_ == 0) failure_ = FaultFailure(fault, error->message);
+      return;
+    }
     std::string text = OneLine(error->message ? error->message : "");
     // libxml2 raises this note on a value it has already reported as an error.
     if (text.find(": Warning: ") != std::string::npos) return;
@@ -197,6 +217,10 @@ std::uint64_t Validate(xmlSchemaPtr schema, xmlParserInputBufferPtr input,
                                      &problems);
   }
   problems.RethrowFailure();
+  if (result < 0 && problems.count() == 0) {
+    // The validator could not do its work; that is no verdict either.
+    throw Error("Проверка по схеме прервана внутренней ошибкой (код " + std::to_string(result) + ")");
+  }
   if (result != 0 && problems.count() == 0) {
     problems.Add("The document is not valid (code " + std::to_string(result) + ")");
     problems.RethrowFailure();
@@ -230,15 +254,32 @@ std::uint64_t SchemaChecker::CheckText(std::string_view text,
 std::uint64_t SchemaChecker::CheckStream(const Reader& read,
                                          const SchemaProblemSink& report) const {
   ReaderInput input{read, nullptr};
-  // The parser's complaint about the failed read is not the document's.
-  const std::uint64_t problems = Validate(
-      compiled_->get(),
-      xmlParserInputBufferCreateIO(&ReaderInput::Read, &KeepOpen, &input, XML_CHAR_ENCODING_NONE),
-      [&](const SchemaProblem& problem) {
-        if (!input.failure) report(problem);
-      });
+  // The parser's complaint about the failed read is not the document's, and
+  // the reader's own failure is the one to tell.
+  std::uint64_t problems = 0;
+  try {
+    problems = Validate(
+        compiled_->get(),
+        xmlParserInputBufferCreateIO(&ReaderInput::Read, &KeepOpen, &input, XML_CHAR_ENCODING_NONE),
+        [&](const SchemaProblem& problem) {
+          if (!input.failure) report(problem);
+        });
+  } catch (...) {
+    if (!input.failure) throw;
+  }
   if (input.failure) std::rethrow_exception(input.failure);
   return problems;
+}
+
+CheckFault ClassifyCheckError(int domain, int code, const char* message) {
+  // libxml2 that cannot allocate the text of a message passes none.
+  if (code == XML_ERR_NO_MEMORY || domain == XML_FROM_MEMORY || message == nullptr ||
+      *message == '\0') {
+    return CheckFault::OutOfMemory;
+  }
+  if (domain == XML_FROM_IO) return CheckFault::ReadFailure;
+  if (code == XML_SCHEMAV_INTERNAL || code == XML_ERR_INTERNAL_ERROR) return CheckFault::Internal;
+  return CheckFault::Problem;
 }
 
 void NameOperatorsLine(SchemaProblem& problem, const SourceLineMap* lines) {
@@ -253,6 +294,7 @@ void ReportInvalidDocument(JobContext& context, const SchemaProblem& problem) {
   std::string line = problem.reason;
   if (problem.line) line += " (строка " + std::to_string(*problem.line) + ")";
   context.log.Append(line);
+  NoteFailure(context, line);
   LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryJob,
            kEventOperationFailed, {std::string(kInvalidDocument), line});
 }

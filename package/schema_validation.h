@@ -25,6 +25,14 @@ struct SchemaProblem {
 };
 using SchemaProblemSink = std::function<void(const SchemaProblem&)>;
 
+// What an error libxml2 reports while it checks a document says: a problem
+// of the document, or a failure of the check itself (memory ran out, the
+// text could not be read, the validator broke), which is no verdict on the
+// document and fails the job instead ("недостаточно памяти", ...). domain,
+// code and message are those of libxml2's xmlError.
+enum class CheckFault { Problem, OutOfMemory, ReadFailure, Internal };
+CheckFault ClassifyCheckError(int domain, int code, const char* message);
+
 // Names the line of a problem found without the record of the operator's
 // lines (the stamping was still writing it), as it would have been named
 // with the finished record.

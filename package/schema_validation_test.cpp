@@ -1,6 +1,7 @@
 #include "package/schema_validation.h"
 
 #include <gtest/gtest.h>
+#include <libxml/xmlerror.h>
 
 #include <ostream>
 
@@ -246,6 +247,46 @@ TEST_F(SchemaValidationTest, SchemaProblemsThrowInsteadOfReporting) {
   EXPECT_THROW((void)Validate(document, dir_ / "none.xsd", true), Error);
   EXPECT_TRUE(job_.log.Lines().empty());
   EXPECT_TRUE(job_.events.records().empty());
+}
+
+// Only what libxml2 finds in the document is a verdict on it; running out
+// of memory or failing to read is a failure of the job.
+TEST(SchemaCheckErrors, OnlyTheDocumentsOwnErrorsAreProblems) {
+  const struct {
+    int domain;
+    int code;
+    const char* message;
+    CheckFault fault;
+  } cases[] = {
+      {XML_FROM_SCHEMASV, XML_SCHEMAV_CVC_ELT_1, "Element 'x': No matching global declaration", CheckFault::Problem},
+      {XML_FROM_PARSER, XML_ERR_TAG_NAME_MISMATCH, "Opening and ending tag mismatch", CheckFault::Problem},
+      {XML_FROM_PARSER, XML_ERR_NO_MEMORY, "Memory allocation failed", CheckFault::OutOfMemory},
+      {XML_FROM_MEMORY, XML_ERR_NO_MEMORY, "Memory allocation failed : growing buffer", CheckFault::OutOfMemory},
+      // No memory left even for the message ("Unknown error").
+      {XML_FROM_SCHEMASV, XML_SCHEMAV_CVC_ELT_1, nullptr, CheckFault::OutOfMemory},
+      {XML_FROM_IO, XML_IO_EIO, "Input/output error", CheckFault::ReadFailure},
+      {XML_FROM_SCHEMASV, XML_SCHEMAV_INTERNAL, "Internal error: xmlSchemaVStart", CheckFault::Internal},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ClassifyCheckError(c.domain, c.code, c.message), c.fault) << c.domain << " " << c.code;
+  }
+}
+
+// A reader's own failure is what --inspect's check tells, not the parser's
+// complaint about it.
+TEST(SchemaCheckErrors, AReadersFailureIsThrownAsItIs) {
+  testing::ScratchDir dir;
+  const SchemaChecker schema(dir.Write("s.xsd", R"(<xs:schema xmlns:xs="http://www.w3.org/2001/XMLSchema"
+      targetNamespace="urn:orx-rf:certificates"><xs:element name="r"/></xs:schema>)"));
+  int reported = 0;
+  try {
+    schema.CheckStream([](char*, std::size_t) -> std::size_t { throw Error("CRC error"); },
+                       [&](const SchemaProblem&) { ++reported; });
+    ADD_FAILURE() << "nothing thrown";
+  } catch (const Error& e) {
+    EXPECT_STREQ(e.what(), "CRC error");
+  }
+  EXPECT_EQ(reported, 0);
 }
 
 }  // namespace

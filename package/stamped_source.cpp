@@ -282,7 +282,7 @@ class Stamper {
 
   void Flush() {
     if (xmlSaveFlush(save_.get()) < 0) {
-      if (out_.failed()) throw out_.WriteFailure();
+      if (out_.failed()) out_.RethrowFailure();
       throw Error("Cannot serialise the XML document in encoding " + encoding_);
     }
   }

@@ -203,8 +203,10 @@ bool StartTagScanner::Feed(std::string_view piece) {
       case State::Text: {
         const std::size_t open = piece.find('<', at);
         const std::size_t stop = open == std::string_view::npos ? piece.size() : open;
-        line_ += static_cast<int>(std::count(piece.begin() + static_cast<std::ptrdiff_t>(at),
-                                             piece.begin() + static_cast<std::ptrdiff_t>(stop), '\n'));
+        if (countLines_) {
+          line_ += static_cast<int>(std::count(piece.begin() + static_cast<std::ptrdiff_t>(at),
+                                               piece.begin() + static_cast<std::ptrdiff_t>(stop), '\n'));
+        }
         if (open == std::string_view::npos) {
           at = piece.size();
           break;
@@ -255,7 +257,7 @@ bool StartTagScanner::Feed(std::string_view piece) {
 }
 
 std::size_t CrowdedStartTag(std::string_view bytes) {
-  StartTagScanner scanner;
+  StartTagScanner scanner(false);
   if (scanner.Feed(bytes)) return std::string_view::npos;
   return static_cast<std::size_t>(scanner.crowdedAt());
 }
