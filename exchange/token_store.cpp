@@ -38,7 +38,9 @@ std::string PaddedText(const CK_UTF8CHAR (&text)[N]) {
 class ModuleUse {
  public:
   explicit ModuleUse(const std::string& path) {
-    library_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Kept loaded: PKCS#11 modules keep state past C_Finalize (threads,
+    // exit handlers, what they allocated), which unloading leaves dangling.
+    library_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!library_) {
       const char* why = ::dlerror();
       problem_ = why ? why : "dlopen failed";
