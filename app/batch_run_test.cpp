@@ -35,6 +35,7 @@ namespace orx {
 namespace {
 
 using ::orx::testing::ReadEventLog;
+using ::orx::testing::ReadFile;
 using ::orx::testing::RunProcess;
 using ::orx::testing::ScopedEnv;
 using ::orx::testing::ScratchDir;
@@ -92,11 +93,20 @@ INSTANTIATE_TEST_SUITE_P(
 struct StartCase {
   const char* name;
   std::vector<std::string> arguments;
-  bool awayFromModules;  // run a copy of the program in a folder of its own
+  bool awayFromModules;  // run a copy of the program and its core library in a folder of their own
   int exitStatus;
   std::vector<std::string> outputTexts;  // each somewhere on standard output
   std::vector<std::string> errorTexts;   // each somewhere on standard error
+  // Away from the modules: the server module put beside the copy, made from
+  // the built one; none when nullptr.
+  std::string (*serverModule)(std::string built) = nullptr;
 };
+
+std::string CutShort(std::string module) { return module.substr(0, 64 * 1024); }
+std::string ForAnotherMachine(std::string module) {
+  module[18] = static_cast<char>(module[18] ^ 0x40);  // e_machine, in the file's byte order
+  return module;
+}
 
 void PrintTo(const StartCase& c, std::ostream* out) { *out << c.name; }
 
@@ -106,9 +116,15 @@ TEST_P(StartWithoutToolkitTest, ExitsAsExpectedAndLoadsNeitherQtNorLibcurl) {
   const StartCase& c = GetParam();
   ScratchDir dir;
   std::string program = ORX_EXECUTABLE;
+  const std::filesystem::path built = std::filesystem::path(ORX_EXECUTABLE).parent_path();
   if (c.awayFromModules) {
     program = dir / "convertor-orx";
     std::filesystem::copy_file(ORX_EXECUTABLE, program);
+    std::filesystem::copy_file(built / "libconvertor-orx-core.so", dir / "libconvertor-orx-core.so");
+    if (c.serverModule) {
+      dir.Write("convertor-orx-server.so",
+                c.serverModule(ReadFile(built / "convertor-orx-server.so")));
+    }
   }
   std::vector<std::string> arguments = c.arguments;
   for (std::string& argument : arguments) {
@@ -127,6 +143,12 @@ TEST_P(StartWithoutToolkitTest, ExitsAsExpectedAndLoadsNeitherQtNorLibcurl) {
   }
   EXPECT_EQ(result.standardError.find("libQt6"), std::string::npos);
   EXPECT_EQ(result.standardError.find("libcurl"), std::string::npos);
+  if (c.serverModule) {
+    // Ended as a job that failed: its one record.
+    const auto records = ReadEventLog(dir / "e");
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].strings.at(0), "TFormMain.XmlToServer");
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -142,7 +164,13 @@ INSTANTIATE_TEST_SUITE_P(
         StartCase{"no window module", {"a.xml,DIR,k.cod,s.xsd"}, true, 2, {},
                   {"convertor-orx-window.so", "convertor-orx-gui", "HIDE"}},
         StartCase{"no server module", {"a.xml,SERVER_ORX,k.cod,s.xsd,HIDE"}, true, 1, {},
-                  {"ошибка: не загружен модуль обмена с сервером convertor-orx-server.so"}}));
+                  {"ошибка: не загружен модуль обмена с сервером convertor-orx-server.so"}},
+        // The loader would fault on these rather than refuse them.
+        StartCase{"truncated server module", {"a.xml,SERVER_ORX,k.cod,s.xsd,HIDE"}, true, 1, {},
+                  {"ошибка: не загружен модуль обмена с сервером convertor-orx-server.so",
+                   "convertor-orx-server.so обрезан"}, CutShort},
+        StartCase{"server module of another machine", {"a.xml,SERVER_ORX,k.cod,s.xsd,HIDE"}, true,
+                  1, {}, {"собран для другой архитектуры"}, ForAnotherMachine}));
 
 TEST(ProgramOptionsTest, WithoutDisplayTheWindowSaysWhatToDo) {
   const std::vector<std::string> none = {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM="};
@@ -358,9 +386,11 @@ struct ServerPair {
 // those entries.
 ::orx::testing::ProcessResult RunServerJob(const ScratchDir& dir, int dispatcherPort,
                                            const std::string& caFile,
-                                           const std::vector<std::string>& environment) {
+                                           const std::vector<std::string>& environment,
+                                           std::string xsd = {}) {
   const std::string key = KeyFileFor(dir, dispatcherPort);
   const std::string examples = orx::testing::SourceDir() + "/examples/";
+  if (xsd.empty()) xsd = examples + "FA.xsd";
   std::vector<std::string> entries{
       "ORX_EVENT_LOG=" + (dir / "events.jsonl"), "DISPLAY=", "WAYLAND_DISPLAY=",
       "SSL_CERT_FILE=" + caFile, "ORX_CERT_STORE=" + (dir / "certs"),
@@ -368,7 +398,7 @@ struct ServerPair {
   entries.insert(entries.end(), environment.begin(), environment.end());
   return RunProcess(
       ORX_EXECUTABLE,
-      {examples + "certificates.xml,SERVER_ORX," + key + "," + examples + "FA.xsd,HIDE"}, entries);
+      {examples + "certificates.xml,SERVER_ORX," + key + "," + xsd + ",HIDE"}, entries);
 }
 
 struct VerdictCase {
@@ -379,10 +409,13 @@ struct VerdictCase {
   // The servers behind nginx, their replies chunked; the client certificate
   // is issued by an intermediate CA and checked by nginx.
   std::optional<orx::testing::NginxFront::Options> nginx = std::nullopt;
+  // The example schema in two files instead (WriteSchemaInParts).
+  std::optional<::orx::testing::SchemaParts> parts = std::nullopt;
 };
 
 void PrintTo(const VerdictCase& c, std::ostream* out) {
-  *out << c.saveReply.substr(0, 60) << (c.nginx ? " through nginx" : "");
+  *out << c.saveReply.substr(0, 60) << (c.nginx ? " through nginx" : "")
+       << (c.parts ? ", schema in parts" : "");
 }
 
 class BatchServerRunTest : public ::testing::TestWithParam<VerdictCase> {};
@@ -419,8 +452,10 @@ TEST_P(BatchServerRunTest, ExitStatusFollowsTheVerdict) {
   if (front) front->Start({{"/sync/", dispatcher.port()}, {"/cdb/", cdb.port()}});
 
   const std::string log = dir / "events.jsonl";
+  const std::string xsd =
+      c.parts ? ::orx::testing::WriteSchemaInParts(dir.path(), *c.parts) : std::string();
   const auto result = RunServerJob(dir, front ? front->port() : dispatcher.port(), pki->caFile(),
-                                   {std::string("ORX_TRACE=") + (c.trace ? "1" : "")});
+                                   {std::string("ORX_TRACE=") + (c.trace ? "1" : "")}, xsd);
   EXPECT_EQ(result.exitStatus, c.exitStatus) << result.standardError << (front ? front->log() : "");
   if (c.trace) {
     // Each request and reply, the office key hidden, before the log-pane lines.
@@ -491,7 +526,12 @@ INSTANTIATE_TEST_SUITE_P(
                       // The verdicts of 100,000 and 75,000 certificates offices meet.
                       VerdictCase{Verdict(0, 100000), 0, "", false, Nginx("1.3")},
                       VerdictCase{Verdict(1, 75000), 0, "    Бланк 74999  принят\n        Поле 7 пусто\n",
-                                  false, Nginx("1.2")}));
+                                  false, Nginx("1.2")},
+                      // The module reads the parts of a schema as the program does.
+                      VerdictCase{"<r><status>0</status></r>", 0, "", false, std::nullopt,
+                                  ::orx::testing::SchemaParts::Included},
+                      VerdictCase{"<r><status>1</status></r>", 0, "", false, std::nullopt,
+                                  ::orx::testing::SchemaParts::Imported}));
 
 struct TokenCase {
   const char* what;
@@ -811,9 +851,10 @@ INSTANTIATE_TEST_SUITE_P(
         // Read to its first zero byte, not until memory runs out.
         StderrCase{"endless zeros as the certificate file", "/dev/zero", "", {"/usr/bin/env"},
                    "ошибка: Документ пуст\nLine: 1\n\n"},
+        // Named in plain words; what the bytes hold never reaches the terminal.
         StderrCase{"garbage from a wrong key file", "", "\x1B]0;title\x07\x1B[2J\x9B\xC2\x9B ok", {"/usr/bin/env"},
-                   "ошибка: Это не XML: нет открывающего тега '<'\nLine: 1\n"
-                   "\\x1B]0;title\\x07\\x1B[2J\xEF\xBF\xBD\\xC2\\x9B ok\n"}),
+                   "ошибка: Файл \"DIR/i.cod\" не является ключевым файлом i.cod этой программы "
+                   "или повреждён\n"}),
     [](const auto& info) { return "Case" + std::to_string(info.index); });
 
 }  // namespace

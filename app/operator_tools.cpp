@@ -227,7 +227,7 @@ int RunInspect(int argc, const char* const* argv, const Clock& clock, const Outp
   const SchemaChecker schema(f[2]);
   DeclaredEntry entry(file.OpenEntry());
   const std::uint64_t problems = schema.CheckStream(
-      [&entry](char* buffer, std::size_t length) { return entry.Read(buffer, length); }, nullptr,
+      [&entry](char* buffer, std::size_t length) { return entry.Read(buffer, length); },
       [&io](const SchemaProblem& problem) { io.Problem("sync.xml", problem); });
   if (problems == 0) {
     io.Fact("schema", "valid");

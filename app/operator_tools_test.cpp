@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <ostream>
 
 #include "package/cipher.h"
+#include "package/package_archive.h"
 #include "testing/test_support.h"
 
 namespace orx {
@@ -18,6 +20,7 @@ namespace {
 using ::orx::testing::ReadFile;
 using ::orx::testing::RunProcess;
 using ::orx::testing::ScratchDir;
+using ::orx::testing::WriteSchemaInParts;
 
 const std::string kExamples = orx::testing::SourceDir() + "/examples/";
 
@@ -60,6 +63,8 @@ struct CheckCase {
   std::string schema;       // empty: the example schema
   std::string problems;     // "<line>: <reason>\n" each, the file's path left out
   std::string summary;
+  // The example schema in two files instead (WriteSchemaInParts).
+  std::optional<::orx::testing::SchemaParts> parts = std::nullopt;
 };
 
 void PrintTo(const CheckCase& c, std::ostream* out) { *out << c.what; }
@@ -72,7 +77,9 @@ TEST_P(CheckTest, ListsEveryProblemOnTheOperatorsLines) {
   const CheckCase& c = GetParam();
   ScratchDir dir;
   const std::string xml = dir.Write("сертификаты.xml", c.document());
-  const std::string xsd = c.schema.empty() ? kExamples + "FA.xsd" : dir.Write("s.xsd", c.schema);
+  const std::string xsd = c.parts          ? WriteSchemaInParts(dir.path(), *c.parts)
+                          : c.schema.empty() ? kExamples + "FA.xsd"
+                                             : dir.Write("s.xsd", c.schema);
   const std::string key = kExamples + "FA_007_01_i.cod";
 
   const auto check = RunProcess(ORX_EXECUTABLE, {"--check", xml + ",", key + ",", xsd},
@@ -87,7 +94,8 @@ TEST_P(CheckTest, ListsEveryProblemOnTheOperatorsLines) {
   EXPECT_EQ(check.standardError, "");
   EXPECT_EQ(check.exitStatus, c.problems.empty() ? 0 : 1);
   // Nothing was written, not even the private temporary folder.
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1 + !c.schema.empty());
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}),
+            1 + (!c.schema.empty() || c.parts));
 
   std::filesystem::create_directory(dir / "out");
   const auto job = RunProcess(
@@ -124,6 +132,15 @@ INSTANTIATE_TEST_SUITE_P(
                   "29: Элемент '{urn:orx-rf:certificates}hsCode': значение '44\\xC2\\x9B' "
                   "не соответствует шаблону '[0-9]{6,10}'.\n",
                   "Ошибок: 1"},
+        // Published schemas come in parts: a type library included, or a
+        // namespace of common types imported, from files beside the schema.
+        CheckCase{"valid, schema including a file", [] { return ExampleWith({}); }, "", "",
+                  "Документ соответствует схеме", ::orx::testing::SchemaParts::Included},
+        CheckCase{"a type of an imported file",
+                  [] { return ExampleWith({{24, "61000.000", "-1"}}); }, "",
+                  "24: Элемент '{urn:orx-rf:certificates}grossWeight': значение '-1' должно быть "
+                  "больше '0'.\n",
+                  "Ошибок: 1", ::orx::testing::SchemaParts::Imported},
         CheckCase{"far down", FarDownDocument, kCountSchema,
                   "71502: Элемент '{urn:orx-rf:certificates}num': значение '0' недопустимо для "
                   "типа 'xs:positiveInteger'.\n",
@@ -200,6 +217,20 @@ TEST_P(InspectTest, TellsWhatThePackageHolds) {
 
 const std::string kOfficeKey = "0123456789ABCDEF0123456789ABCDEF";
 
+// Makes the package hold content as its entry instead.
+void Repack(std::string& package, const std::string& content) {
+  ScratchDir dir;
+  WriteSingleEntryZip(dir / "a.zip", "sync.xml", content, LocalDateTime{2024, 3, 5, 10, 0, 0});
+  package = ReadFile(dir / "a.zip");
+  EncryptCodStream(package, kOfficeKey);
+}
+
+std::string CrowdedEntry() {
+  std::string text = "<dataPacket><arm/><c";
+  for (int i = 0; i < 1001; ++i) text += " a" + std::to_string(i) + "='1'";
+  return text + "/></dataPacket>";
+}
+
 // Gives the package's one entry another name, in its local header and in
 // the central directory alike, as a hand-made archive would have it.
 void RenameEntry(std::string& package, const std::string& name) {
@@ -242,6 +273,10 @@ INSTANTIATE_TEST_SUITE_P(
         InspectCase{"entry name with a zero byte", kOfficeKey, kOfficeKey,
                     [](std::string& bytes) { RenameEntry(bytes, std::string("sync.xml\0../../evil", 20)); },
                     "ошибка: The archive's entry is not sync.xml\n"},
+        // Would hold the parser for minutes.
+        InspectCase{"a crowded start tag in the entry", kOfficeKey, kOfficeKey,
+                    [](std::string& bytes) { Repack(bytes, CrowdedEntry()); },
+                    "ошибка: Too many attributes in one start tag\nLine: 1\n"},
         // Endless: must be refused, not read until memory runs out.
         InspectCase{"a device", kOfficeKey, kOfficeKey, nullptr,
                     "ошибка: Cannot open file \"/dev/zero\". Это не обычный файл", "/dev/zero"},

@@ -9,7 +9,11 @@ static_assert(std::string_view(orx::kServerJobEntryName) == "orx_server_job");
 
 extern "C" __attribute__((visibility("default"))) int orx_server_job(
     const orx::ServerJobStart* start) {
-  // The executable has no other thread while a batch job runs.
+  // Before the job's first transfer, on whichever thread runs the job: the
+  // window may run it beside threads of its own. That is sound because the
+  // set-up happens once, under a function-local static, and libcurl's
+  // curl_global_init is itself thread-safe (Debian 12's 7.88 reports
+  // CURL_VERSION_THREADSAFE).
   orx::InitHttpsLibraries();
   return static_cast<int>(orx::XmlToServer(*start->context, start->xmlPath, start->xsdPath,
                                            start->keyFilePath));

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <curl/curl.h>
+#include <idn2.h>
 #include <linux/sockios.h>
 #include <netdb.h>
 #include <sys/ioctl.h>
@@ -75,6 +76,23 @@ std::string RequestTarget(std::string_view objectName) {
     }
   }
   return target;
+}
+
+// A host name in any script in the ASCII form that DNS, URLs and server
+// certificates use (пример.localhost: xn--e1afmkfd.localhost).
+std::string AsciiHostName(std::string_view name) {
+  if (std::all_of(name.begin(), name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+    return std::string(name);
+  }
+  const std::string text(name);
+  char* ascii = nullptr;
+  const int rc = idn2_to_ascii_8z(text.c_str(), &ascii, IDN2_NONTRANSITIONAL | IDN2_NFC_INPUT);
+  const CHandle<char, idn2_free> owned(ascii);
+  if (rc != IDN2_OK || ascii == nullptr) {
+    throw EpnHttpsException("[Set ServerName]: имя узла \"" + text +
+                            "\" не переводится в ASCII: " + idn2_strerror(rc));
+  }
+  return ascii;
 }
 
 std::string EnvOrEmpty(const char* name) {
@@ -198,6 +216,8 @@ struct THttpsConnection::Impl {
   bool replyTooLarge = false;
   std::uint64_t received = 0;  // reply bytes of the running request, headers included
   std::optional<TransferWatch> watch;
+  std::function<bool(std::uint64_t, std::uint64_t)> onProgress;  // the caller's
+  bool stoppedByCaller = false;
 
   // Client certificate selection during the handshake.
   CertStorePlaces certPlaces;
@@ -267,6 +287,11 @@ struct THttpsConnection::Impl {
   // the one place that may stop it: nonzero ends the transfer.
   static int Progress(void* user, curl_off_t, curl_off_t, curl_off_t toSend, curl_off_t sent) {
     auto* self = static_cast<Impl*>(user);
+    if (self->onProgress && !self->onProgress(static_cast<std::uint64_t>(sent),
+                                              static_cast<std::uint64_t>(toSend))) {
+      self->stoppedByCaller = true;
+      return 1;
+    }
     if (!self->watch) return 0;
     curl_off_t beforeTransfer = 0;
     curl_easy_getinfo(self->handle.get(), CURLINFO_PRETRANSFER_TIME_T, &beforeTransfer);
@@ -356,7 +381,7 @@ void THttpsConnection::SetServerName(std::string_view name) {
     if (std::string_view("@#?[]\\ ").find(c) != std::string_view::npos)
       throw EpnHttpsException(std::string("[Set ServerName]: found symbol \"") + c + "\"");
   }
-  serverName_ = std::string(name);
+  serverName_ = AsciiHostName(name);
 }
 
 void THttpsConnection::SetRequestData(std::string data) { impl_->requestData = std::move(data); }
@@ -572,6 +597,8 @@ bool THttpsConnection::SendHttpsRequest() {
   impl.received = 0;
   impl.certSent.clear();
   impl.alertReceived.clear();
+  impl.onProgress = TransferProgress;
+  impl.stoppedByCaller = false;
   if (Trace) {
     Trace("> " + impl.verb + " " + impl.url + " (" + std::to_string(bodyBytes) + " bytes)");
   }
@@ -615,6 +642,8 @@ bool THttpsConnection::Finish(int result) {
       lastError_ = CURLE_FILESIZE_EXCEEDED;
       lastErrorDetail_ = "the server's reply is larger than " +
                          std::to_string(RequestLimits.replyBytes) + " bytes";
+    } else if (rc == CURLE_ABORTED_BY_CALLBACK && impl.stoppedByCaller) {
+      lastErrorDetail_ = "stopped by the caller";
     } else if ((rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK) &&
                impl.watch) {
       lastError_ = CURLE_OPERATION_TIMEDOUT;

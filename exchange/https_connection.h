@@ -57,6 +57,11 @@ class THttpsConnection {
   };
   std::optional<Deadline> OuterDeadline;
 
+  // When set, called now and then while a request runs, on the thread that
+  // runs it, with the bytes of the request body sent so far and in all;
+  // returning false stops the request (LastError 42).
+  std::function<bool(std::uint64_t sent, std::uint64_t toSend)> TransferProgress;
+
   // When set, told one line per request sent ("> GET https://host:port/path?query
   // (N bytes)") and per reply ("< 200 (N bytes)", or "< no reply" with the error).
   // The lines hold the whole query: the receiver masks what must not be shown.

@@ -465,6 +465,14 @@ TEST_F(HttpsConnectionTest, RefusedNamesAndPortsAreNotSent) {
               c.message);
   }
   EXPECT_THROW(connection_.SetServerName("a:b"), EpnHttpsException);
+  EXPECT_EQ(ThrownMessage([&] { connection_.SetServerName("\xD0\xBF\xFF.example"); })
+                .rfind("[Set ServerName]: имя узла \"", 0),
+            0u);
+  // A name in another script is sent in its ASCII form, which a URL takes.
+  connection_.SetServerName("пример.localhost");
+  EXPECT_EQ(connection_.ServerName(), "xn--e1afmkfd.localhost");
+  connection_.Port = 443;
+  EXPECT_TRUE(connection_.ConnectToHttpsServer("GET")) << connection_.LastError();
 
   const struct {
     std::string host;

@@ -106,6 +106,7 @@ void ReadVerdict(JobContext& context, std::string_view reply, const std::string&
   if (!head.statusReadable) throw Error("Element does not contain a single text node");
   const std::optional<std::int64_t> status = ParseWholeNumber(head.status);
   if (!status) throw Error("Status is not a whole number");
+  context.report.serverStatus = *status;
 
   if (*status == 0) {
     LogEvent(context.events, kDefaultEventSource, EventType::AuditSuccess, kCategoryExchange,
@@ -191,11 +192,12 @@ bool ReportSaveReply(JobContext& context, std::string reply) {
     ReadVerdict(context, ReplyText(reply), recorded);
     ReleaseReply(reply);
     return true;
-  } catch (const std::exception&) {
+  } catch (const std::exception& failure) {
     ReleaseReply(reply);  // its record holds all that is kept of it
     LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryExchange,
              kEventRequestFault, {std::string(kCaller), "submit cert (сбой)", recorded});
     context.log.Append("есть критические ошибки");
+    NoteFailure(context, failure.what());
     return false;
   }
 }

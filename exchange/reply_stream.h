@@ -44,6 +44,9 @@ class ReplyStream {
 
   std::string_view bytes_;
   XmlFirstError first_;
+  // Diagnostics libxml2 raises outside the reader go to first_ too, never to
+  // standard error.
+  XmlErrorScope unowned_{&first_, &XmlFirstError::Collect};
   CHandle<xmlTextReader, xmlFreeTextReader> reader_;
   bool start_ = false;
   bool endPending_ = false;  // at the start of an empty element

@@ -1,5 +1,6 @@
 #include "exchange/sync_job.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -14,7 +15,7 @@
 #include "package/address.h"
 #include "package/job_failure.h"
 #include "package/key_file.h"
-#include "package/schema_validation.h"
+#include "package/document_check.h"
 #include "package/source_document.h"
 #include "support/error.h"
 #include "support/kelma_win.h"
@@ -26,6 +27,10 @@ namespace {
 constexpr std::string_view kCaller = "TFormMain.XmlToServer";
 constexpr std::string_view kAgent = "Custom ORX";
 constexpr std::string_view kEmptyHello = "Сервер вернул пустую строку на hello";
+constexpr std::string_view kCancelledBeforeSending =
+    "Отменено оператором, сертификаты не отправлены";
+constexpr std::string_view kCancelledWhileSending =
+    "Отправка прервана оператором: сервер мог уже получить сертификаты";
 
 // Who the office is: the query of "hello" and "version" and the start of the
 // "save" body. The office key goes out exactly as the key file holds it.
@@ -48,21 +53,52 @@ JobOutcome ReportSaveFault(JobContext& context, std::string_view step,
   const std::string limit = EndingLimitNote(connection);
   Record(context, EventType::Error, kCategoryExchange, kEventRequestFault,
          {std::string(kCaller), std::string(step), ErrorCodeMessage(code) + limit});
-  context.log.Append("ошибка: " + ErrorCodeText(code) + limit);
+  const std::string reason = ErrorCodeText(code) + limit;
+  NoteFailure(context, reason);
+  context.log.Append("ошибка: " + reason);
   return JobOutcome::Failed;
+}
+
+}  // namespace
+
+// A URL escapes blanks, quotes, non-ASCII letters and the like, so the key
+// is not searched for as it stands; Identification puts "&pver=" after it.
+std::string HideOfficeKey(std::string line) {
+  constexpr std::string_view kKey = "orxk=";
+  constexpr std::string_view kNext = "&pver=";
+  constexpr std::string_view kHidden = "***";
+  for (std::size_t at = line.find(kKey); at != std::string::npos;
+       at = line.find(kKey, at + kKey.size() + kHidden.size())) {
+    const std::size_t from = at + kKey.size();
+    // The last "&pver=", in case the key itself holds one.
+    std::size_t to = line.rfind(kNext);
+    if (to == std::string::npos || to < from) to = std::min(line.find(' ', from), line.size());
+    line.replace(from, to - from, kHidden);
+  }
+  return line;
+}
+
+namespace {
+
+// The window learns when the certificates have gone out, and a Cancel stops
+// a transfer under way.
+void WatchTransfers(THttpsConnection& connection, JobProgress* progress) {
+  if (progress == nullptr) return;
+  connection.TransferProgress = [progress](std::uint64_t sent, std::uint64_t toSend) {
+    if (toSend > 0 && sent >= toSend && progress->Step() == JobStep::Sending) {
+      progress->Begin(JobStep::WaitingForReply);
+    }
+    return !progress->CancelRequested();
+  };
 }
 
 // ORX_TRACE set (and not "0") shows support staff each request and reply on
 // standard error, the office key hidden.
-void TraceWhenAsked(THttpsConnection& connection, const std::string& officeKey) {
+void TraceWhenAsked(THttpsConnection& connection) {
   const char* trace = std::getenv("ORX_TRACE");
   if (!trace || !*trace || std::string_view(trace) == "0") return;
-  connection.Trace = [secret = "orxk=" + officeKey](const std::string& line) {
-    std::string shown = line;
-    for (std::size_t at = shown.find(secret); at != std::string::npos;
-         at = shown.find(secret, at + 8))
-      shown.replace(at, secret.size(), "orxk=***");
-    shown += '\n';
+  connection.Trace = [](const std::string& line) {
+    const std::string shown = HideOfficeKey(line) + '\n';
     std::fwrite(shown.data(), 1, shown.size(), stderr);
     std::fflush(stderr);
   };
@@ -83,6 +119,7 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
     Record(context, EventType::Error, kCategoryJob, kEventOperationFailed,
            {std::string(kCaller), std::string(kEmptyHello)});
     context.log.Append(std::string(kEmptyHello));
+    NoteFailure(context, kEmptyHello);
     return JobOutcome::Failed;
   }
 
@@ -90,10 +127,12 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
       std::optional<Refusal> refusal = TakeRefusal(hello, helloReply)) {
     Record(context, EventType::AuditFailure, kCategoryExchange, kEventDialogueOutcome,
            {"ошибочный ответ на hello: " + std::move(refusal->recorded)});
+    NoteFailure(context, refusal->message);
     context.log.Append(std::move(refusal->message));
     return JobOutcome::Failed;
   }
 
+  BeginStep(context, JobStep::Connecting);
   const std::string path =
       FindSuitableUrl(connection, identification, kCaller, &context.log, context.events,
                       std::move(helloReply));
@@ -105,7 +144,9 @@ JobOutcome Converse(JobContext& context, THttpsConnection& connection,
     return ReportSaveFault(context, "/save (Syn.ConnectToHttpsServer)", connection);
   }
   context.log.ProcessPendingEvents();
+  BeginStep(context, JobStep::Sending);
   if (!connection.SendHttpsRequest()) {
+    if (CancelRequested(context)) throw JobCancelled();
     return ReportSaveFault(context, "/save (Syn.SendHttpsRequest)", connection);
   }
   return ReportSaveReply(context, connection.ReadResponseUtf8()) ? JobOutcome::Succeeded
@@ -121,7 +162,8 @@ JobOutcome RunDialogue(JobContext& context, const std::string& identification,
   auto connection = std::make_unique<THttpsConnection>();
   connection->BlockingCalls = context.blockingCalls;
   connection->TokenPins = context.tokenPins ? context.tokenPins : &pinFile;
-  TraceWhenAsked(*connection, context.params.officeKey);
+  WatchTransfers(*connection, context.progress);
+  TraceWhenAsked(*connection);
   JobOutcome outcome = JobOutcome::Failed;
   std::exception_ptr failure;
   try {
@@ -150,14 +192,25 @@ JobOutcome XmlToServer(JobContext& context, std::string_view xmlPath, std::strin
     const std::string keyFile = ExpandEnvVars(keyFilePath);
     const std::string xsd = ExpandEnvVars(xsdPath);
 
+    BeginStep(context, JobStep::Validation);
     LoadParamsFromICod(context, keyFile);
-    SourceLineMap lines;
     JobFolder folder;
-    const std::string sourcePath = GetFullSourceName(context, folder, xml, &lines);
-    if (!ValidateXmlBySchema(context, sourcePath, xsd, &lines)) return JobOutcome::Failed;
+    SourcePreparation source(xsd, SourcePreparation::Wanted::FirstProblem);
+    std::string sourcePath;
+    RunOffTheWindow(context, [&] { sourcePath = source.Stamp(context, &folder, xml); });
+    if (!ValidateXmlBySchema(context, source)) return JobOutcome::Failed;
 
+    // Stopped here, the job has made no connection and sent nothing.
+    BeginStep(context, JobStep::Connecting);
     return RunDialogue(context, Identification(context.params), sourcePath);
   } catch (const std::exception& failure) {
+    // Whatever a stopped request threw, the operator stopped it.
+    if (CancelRequested(context)) {
+      const bool maybeSent = context.report.reached >= JobStep::Sending;
+      return ReportJobCancelled(context, maybeSent ? EventType::Error : EventType::Information,
+                                kCategoryExchange, kCaller,
+                                maybeSent ? kCancelledWhileSending : kCancelledBeforeSending);
+    }
     return ReportJobFailure(context, kCategoryExchange, kCaller, FailureText(failure));
   }
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 
 #include "exchange/https_connection.h"
@@ -248,6 +249,10 @@ struct DialogueCase {
   Lines lines;
   Records records;
   std::size_t requests;
+  // What the window's status line is told: how far the job got, and the
+  // verdict's status when one was read.
+  JobStep reached = JobStep::Connecting;
+  std::optional<std::int64_t> status = std::nullopt;
 };
 
 TEST_F(SyncJobTest, ReportsEveryWayTheDialogueEnds) {
@@ -299,12 +304,15 @@ TEST_F(SyncJobTest, ReportsEveryWayTheDialogueEnds) {
        1},
       {"errors the job accepts", saveAnswering(verdict), JobOutcome::Succeeded,
        {"Есть сообщение об ошибке", "T", "    Бланк 1  S", "        E", kDone},
-       {SaveFault(reported, verdict), kEndOfTransmission}, 3},
+       {SaveFault(reported, verdict), kEndOfTransmission}, 3, JobStep::Sending, 1},
       {"rejected verdict", saveAnswering(rejected), JobOutcome::Failed,
        {"Есть сообщение об ошибке", "есть критические ошибки", kDone},
        {SaveFault(reported, rejected), SaveFault("submit cert (сбой)", rejected),
         kEndOfTransmission},
-       3},
+       3, JobStep::Sending, 2},
+      {"unreadable verdict", saveAnswering("<r>"), JobOutcome::Failed,
+       {"есть критические ошибки", kDone},
+       {SaveFault("submit cert (сбой)", "<r>"), kEndOfTransmission}, 3, JobStep::Sending},
   };
   // A certificate in the store that no server here asks for.
   GiveClientCertificate("/O=Test/CN=Office 7 Form A");
@@ -315,6 +323,9 @@ TEST_F(SyncJobTest, ReportsEveryWayTheDialogueEnds) {
     EXPECT_EQ(Run(), c.outcome);
     EXPECT_EQ(lines(), c.lines);
     EXPECT_EQ(records(), c.records);
+    EXPECT_EQ(job_.context.report.reached, c.reached);
+    EXPECT_EQ(job_.context.report.serverStatus, c.status);
+    EXPECT_EQ(job_.context.report.failure.empty(), c.outcome == JobOutcome::Succeeded);
     const std::vector<RecordedRequest> requests = Requests();
     ASSERT_EQ(requests.size(), c.requests);
     EXPECT_EQ(requests[0].target, "/sync/hello?" + kIdentification);
@@ -496,6 +507,50 @@ TEST_F(SyncJobTest, PreparationFailuresSendNothing) {
   EXPECT_TRUE(Requests().empty());
 }
 
+// The operator's Cancel, taken at each step: nothing goes to the server
+// before the "save" request; once that is under way the job says the server
+// may have the certificates, and records so.
+TEST_F(SyncJobTest, CancelStopsTheJobWhereItIs) {
+  const std::string notSent = "Отменено оператором, сертификаты не отправлены";
+  const std::string maybeSent = "Отправка прервана оператором: сервер мог уже получить сертификаты";
+  const EventRecord cancelled = Rec(EventType::Information, 2, 0x40000103,
+                                    {std::string(kCaller), notSent});
+  struct Case {
+    std::string name;
+    JobStep at;            // the runner takes the Cancel at this step
+    bool whenEventsPending;  // or the window, when the job lets its events through
+    Lines lines;
+    Records records;
+  };
+  const Case cases[] = {
+      {"while the document is checked", JobStep::Validation, false, {notSent}, {cancelled}},
+      {"while hello goes out", JobStep::Connecting, false, {kDone, notSent},
+       {kEndOfTransmission, cancelled}},
+      {"just before save", JobStep::None, true, {kDone, notSent}, {kEndOfTransmission, cancelled}},
+      {"while save goes out", JobStep::Sending, false, {kDone, maybeSent},
+       {kEndOfTransmission,
+        Rec(EventType::Error, 2, 0x40000103, {std::string(kCaller), maybeSent})}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    JobProgress progress;
+    testing::CancelAtStep runner(progress, c.at);
+    job_.context.progress = &progress;
+    job_.context.blockingCalls = &runner;
+    if (c.whenEventsPending) job_.view.onPendingEvents = [&progress] { progress.RequestCancel(); };
+    job_.events.clear();
+    Start(DialogueSetup());
+    EXPECT_EQ(Run(), JobOutcome::Cancelled);
+    EXPECT_EQ(lines(), c.lines);
+    EXPECT_EQ(records(), c.records);
+    EXPECT_TRUE(job_.context.report.cancelled);
+    if (c.at != JobStep::Sending) {
+      for (const RecordedRequest& request : Requests()) EXPECT_NE(request.method, "POST");
+    }
+    job_.view.onPendingEvents = nullptr;
+  }
+}
+
 TEST_F(SyncJobTest, AJobStartedWhileWaitingDoesNotRunInsideThisOne) {
   Start(DialogueSetup());
   std::vector<JobOutcome> nested;
@@ -508,6 +563,22 @@ TEST_F(SyncJobTest, AJobStartedWhileWaitingDoesNotRunInsideThisOne) {
   // Once it has ended, the next job runs as usual.
   job_.view.onPendingEvents = nullptr;
   EXPECT_EQ(Run(), JobOutcome::Succeeded);
+}
+
+// The trace shows the URL as sent, where the key is escaped: no form of it
+// may show.
+TEST(HideOfficeKey, NoFormOfTheKeyShows) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"> GET https://h:1/sync/hello?orxn=7&plcn=1&orxk=0123456789ABCDEF0123456789ABCDEF&pver=4.1.1.1 (64 bytes)",
+       "> GET https://h:1/sync/hello?orxn=7&plcn=1&orxk=***&pver=4.1.1.1 (64 bytes)"},
+      {"> GET https://h:1/sync/hello?orxn=7&orxk=a%20b%22c%23%3C%3E%5E%60%7B%7C%7D%D0%AF&pver=4.1.1.1 (64 bytes)",
+       "> GET https://h:1/sync/hello?orxn=7&orxk=***&pver=4.1.1.1 (64 bytes)"},
+      {"> GET https://h:1/v?orxk=ab&pver=cd&k=v&pver=4.1.1.1 (9 bytes)",
+       "> GET https://h:1/v?orxk=***&pver=4.1.1.1 (9 bytes)"},
+      {"> GET https://h:1/v?orxk=secret (9 bytes)", "> GET https://h:1/v?orxk=*** (9 bytes)"},
+      {"< 200 (21 bytes)", "< 200 (21 bytes)"},
+  };
+  for (const auto& [line, shown] : cases) EXPECT_EQ(HideOfficeKey(line), shown) << line;
 }
 
 }  // namespace

@@ -38,9 +38,9 @@ std::string PaddedText(const CK_UTF8CHAR (&text)[N]) {
 class ModuleUse {
  public:
   explicit ModuleUse(const std::string& path) {
-    // Kept mapped after dlclose: the engine maps the same module for a key
-    // anyway, and some modules lose what they allocate at start-up when they
-    // are unloaded, once per handshake.
+    // Kept loaded: PKCS#11 modules keep state past C_Finalize (threads,
+    // exit handlers, what they allocated), which unloading leaves dangling;
+    // the engine keeps the same module loaded for a key anyway.
     library_ = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (!library_) {
       const char* why = ::dlerror();

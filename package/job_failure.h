@@ -14,4 +14,11 @@ namespace orx {
 [[nodiscard]] JobOutcome ReportJobFailure(JobContext& context, std::uint16_t category, std::string_view caller,
                             std::string_view message);
 
+// Reports a job the operator stopped: one record of the given type (category,
+// 0x40000103, the strings caller and message), the message as a line, and the
+// report marked cancelled. Returns JobOutcome::Cancelled.
+[[nodiscard]] JobOutcome ReportJobCancelled(JobContext& context, EventType type,
+                                            std::uint16_t category, std::string_view caller,
+                                            std::string_view message);
+
 }  // namespace orx

@@ -127,7 +127,22 @@ void ReadKeyFile(KeyParameters& params, std::string_view path) {
   std::string bytes =
       FileToString(expanded, kLimit, "Файл i.cod \"" + expanded + "\" больше 1 МиБ");
   DecryptCodStream(bytes, "");
-  const XmlDocument doc = XmlDocument::Parse(bytes);
+  // What the bytes hold is never quoted: deciphered with the right key they
+  // hold the office key, with a wrong one they are noise.
+  const std::string notKeyFile =
+      "Файл \"" + expanded + "\" не является ключевым файлом i.cod этой программы или повреждён";
+  // The office's tool writes no DTD, and one could make every element carry
+  // thousands of attributes.
+  if (bytes.find("<!DOCTYPE") != std::string::npos) {
+    throw Error(notKeyFile + ": в нём есть объявление DTD (<!DOCTYPE>)");
+  }
+  std::optional<XmlDocument> parsed;
+  try {
+    parsed.emplace(XmlDocument::Parse(bytes));
+  } catch (const Error&) {
+    throw Error(notKeyFile);
+  }
+  const XmlDocument& doc = *parsed;
   const XmlNode root = doc.Root();
   if (const std::optional<std::string> arm = root.Attribute("ARM")) {
     ReadLayoutA(root, *arm, params);

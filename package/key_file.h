@@ -16,10 +16,11 @@ namespace orx {
 // On any failure writes one error record (source: params.kindTitle as it
 // stands then; strings "TFormMain.LoadParamsFromICod" and the message) and
 // throws Error with the same message: "i.cod иной программы" for a key file
-// of another kind or program, the open error for an unreadable file, the
-// parse error for bytes that are not the enciphered XML, a conversion error
-// for a missing or malformed value, or a range error for a number that does
-// not fit its field.
+// of another kind or program, the open error for an unreadable file, that
+// the file is no key file of this program or is damaged for bytes that are
+// not the enciphered XML (or hold a DTD), never quoting them; a conversion
+// error for a missing or malformed value, or a range error for a number that
+// does not fit its field.
 void LoadParamsFromICod(JobContext& context, std::string_view path);
 
 }  // namespace orx

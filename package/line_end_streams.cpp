@@ -69,6 +69,8 @@ CrLfWriter::CrLfWriter(int fd, std::string name) : fd_(fd), name_(std::move(name
 
 CrLfWriter::CrLfWriter(std::string& text) : text_(&text) {}
 
+CrLfWriter::CrLfWriter() { buffer_.reserve(kCapacity + kCapacity / 8); }
+
 int CrLfWriter::Callback(void* self, const char* data, int length) noexcept {
   auto* writer = static_cast<CrLfWriter*>(self);
   try {
@@ -76,6 +78,7 @@ int CrLfWriter::Callback(void* self, const char* data, int length) noexcept {
     return length;
   } catch (...) {
     writer->failed_ = true;
+    writer->failure_ = std::current_exception();
     return -1;
   }
 }
@@ -99,16 +102,18 @@ void CrLfWriter::CopyTo(TextRelay* relay) {
 void CrLfWriter::Flush() {
   if (text_ != nullptr) {
     text_->append(buffer_);
-  } else if (!WriteAll(fd_, buffer_)) {
+  } else if (fd_ >= 0 && !WriteAll(fd_, buffer_)) {
     failed_ = true;
-    writeErrno_ = errno;
-    throw WriteFailure();
+    throw StreamWriteError(name_, errno);
   }
   // Only once the piece is in the file may a relay following it read it.
   if (copy_ != nullptr) copy_->Write(buffer_);
   buffer_.clear();
 }
 
-Error CrLfWriter::WriteFailure() const { return StreamWriteError(name_, writeErrno_); }
+void CrLfWriter::RethrowFailure() const {
+  if (failure_) std::rethrow_exception(failure_);
+  throw Error("Stream write error");
+}
 
 }  // namespace orx

@@ -2,6 +2,7 @@
 // Line ends on the way into and out of the XML layer: the parser gets the
 // input as the XML layer's ParseText sees it, the written document gets CR LF.
 #include <cstddef>
+#include <exception>
 #include <string>
 #include <string_view>
 
@@ -32,18 +33,21 @@ class NormalisedInput {
   bool pendingLf_ = false;
 };
 
-// Serialised bytes to a file descriptor (not owned), or appended to a
-// string, with every LF made CR LF. libxml2 never writes a raw CR (it writes &#13;), and 0x0A is never
+// Serialised bytes to a file descriptor (not owned), appended to a string,
+// or only to the relay CopyTo names, with every LF made CR LF. libxml2 never writes a raw CR (it writes &#13;), and 0x0A is never
 // part of a multi-byte character in the encodings written, so every LF is a
-// line end. Write and Flush throw WriteFailure().
+// line end. Write and Flush throw the file layer's StreamWriteError for the
+// file and the system's reason, or what the copy or the memory throws.
 class CrLfWriter {
  public:
   // name: the file the operator knows the bytes as, for messages.
   CrLfWriter(int fd, std::string name);
   explicit CrLfWriter(std::string& text);
+  // Writes nowhere but to the relay CopyTo names.
+  CrLfWriter();
 
   // libxml2 output callback; ctx is the CrLfWriter. Never throws: -1 and
-  // failed() on a write error.
+  // failed() on a failure, which RethrowFailure() then throws.
   static int Callback(void* self, const char* data, int length) noexcept;
 
   void Write(std::string_view bytes);
@@ -52,14 +56,14 @@ class CrLfWriter {
   // a relay of a writer to a file reads the file behind it.
   void CopyTo(TextRelay* relay);
   bool failed() const { return failed_; }
-  // The file layer's StreamWriteError for the file and the system's reason.
-  Error WriteFailure() const;
+  // Throws what made a callback fail (a write error, exhausted memory).
+  [[noreturn]] void RethrowFailure() const;
 
  private:
   static constexpr std::size_t kCapacity = 256 * 1024;
   int fd_ = -1;
   std::string name_;
-  int writeErrno_ = 0;
+  std::exception_ptr failure_;
   std::string* text_ = nullptr;
   TextRelay* copy_ = nullptr;
   std::string buffer_;

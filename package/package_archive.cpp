@@ -142,7 +142,10 @@ void WriteArchive(const std::string& archivePath, const std::string& entryName, 
       zip_file_set_dostime(archive.get(), entry, DosTime(modified), DosDate(modified), 0) < 0) {
     ThrowZipError(archive.get());
   }
-  if (zip_close(archive.get()) < 0) ThrowZipError(archive.get());
+  // Writing happens here; a full disk is told with the file it filled.
+  if (zip_close(archive.get()) < 0) {
+    throw Error("Stream write error, file \"" + archivePath + "\". " + zip_strerror(archive.get()));
+  }
   static_cast<void>(archive.release());  // zip_close freed it
 }
 

@@ -1,6 +1,9 @@
 #include "package/package_archive.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <filesystem>
 #include <random>
@@ -100,6 +103,25 @@ TEST(PackageArchiveTest, MissingFolderFailsWithTheLibrarysMessage) {
   ScratchDir dir;
   EXPECT_THROW(WriteSingleEntryZip(dir / "none/a.zip", "sync.xml", "x", kPacked), Error);
   EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
+  // A disk that fills up (here a file-size limit) is told with the file.
+  const auto ignored = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_FSIZE, &saved);
+  rlimit small = saved;
+  small.rlim_cur = 100;
+  ::setrlimit(RLIMIT_FSIZE, &small);
+  std::mt19937 random(2);
+  const std::string incompressible = RandomText(random, 4000, "abcdefghijklmnopqrstuvwxyz");
+  std::string message;
+  try {
+    WriteSingleEntryZip(dir / "a.zip", "sync.xml", incompressible, kPacked);
+  } catch (const Error& e) {
+    message = e.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, ignored);
+  EXPECT_EQ(message.rfind("Stream write error, file \"" + dir / "a.zip" + "\". ", 0), 0u) << message;
+  EXPECT_NE(message.find("File too large"), std::string::npos) << message;
 }
 
 }  // namespace

@@ -20,6 +20,7 @@
 #include "support/files.h"
 #include "support/unique_fd.h"
 #include "support/xml_document.h"
+#include "support/xml_parse_guard.h"
 
 namespace orx {
 namespace {
@@ -59,6 +60,7 @@ class CertificateCounter {
   CertificateCounter() {
     xmlSAXVersion(&handlers_, 2);  // entity and DTD handling as in a whole parse
     handlers_.startElementNs = &CertificateCounter::Start;
+    handlers_.attributeDecl = &CertificateCounter::AttributeDecl;
     handlers_.endElementNs = &CertificateCounter::End;
     handlers_.characters = nullptr;
     handlers_.ignorableWhitespace = nullptr;
@@ -75,8 +77,12 @@ class CertificateCounter {
   }
 
   void Add(std::string_view piece) {
+    if (refusal_ == nullptr && !tags_.Feed(piece)) {
+      refusal_ = kCrowdedTag;
+      refusalLine_ = tags_.crowdedLine();
+    }
     // Handed on in parts the parser's int can hold.
-    while (!piece.empty() && ctxt_->wellFormed) {
+    while (!piece.empty() && ctxt_->wellFormed && refusal_ == nullptr) {
       const std::size_t part = std::min<std::size_t>(piece.size(), 1 << 20);
       xmlParseChunk(ctxt_.get(), piece.data(), static_cast<int>(part), 0);
       piece.remove_prefix(part);
@@ -84,7 +90,9 @@ class CertificateCounter {
   }
 
   std::uint64_t Finish() {
+    if (refusal_ != nullptr) throw XmlParseError({}, refusal_, refusalLine_);
     if (ctxt_->wellFormed) xmlParseChunk(ctxt_.get(), nullptr, 0, 1);
+    if (refusal_ != nullptr) throw XmlParseError({}, refusal_, refusalLine_);
     if (!ctxt_->wellFormed || ctxt_->disableSAX || depth_ != 0 || !rootSeen_) {
       // The entry is not kept whole, so the message quotes none of it.
       if (!first_.set()) throw XmlParseError({}, "Document is empty", 1);
@@ -105,9 +113,32 @@ class CertificateCounter {
     return *static_cast<CertificateCounter*>(static_cast<xmlParserCtxtPtr>(ctx)->_private);
   }
 
-  static void Start(void* ctx, const xmlChar* localName, const xmlChar* prefix, const xmlChar*,
-                    int, const xmlChar**, int, int, const xmlChar**) {
+  // Stops the parse for a DTD's defaults (DefaultAttributeGuard) when there
+  // is a reason.
+  static bool Refused(void* ctx, const char* reason) {
+    if (reason == nullptr) return false;
     CertificateCounter& self = Of(ctx);
+    if (self.refusal_ == nullptr) {
+      self.refusal_ = reason;
+      self.refusalLine_ = xmlSAX2GetLineNumber(ctx);
+    }
+    xmlStopParser(static_cast<xmlParserCtxtPtr>(ctx));
+    return true;
+  }
+
+  static void AttributeDecl(void* ctx, const xmlChar* element, const xmlChar* name, int type,
+                            int def, const xmlChar* defaultValue, xmlEnumerationPtr tree) {
+    if (Refused(ctx, Of(ctx).defaults_.Declared(element, def, defaultValue))) {
+      xmlFreeEnumeration(tree);  // the handler owns it
+      return;
+    }
+    xmlSAX2AttributeDecl(ctx, element, name, type, def, defaultValue, tree);
+  }
+
+  static void Start(void* ctx, const xmlChar* localName, const xmlChar* prefix, const xmlChar*,
+                    int, const xmlChar**, int attributes, int defaulted, const xmlChar**) {
+    CertificateCounter& self = Of(ctx);
+    if (Refused(ctx, self.defaults_.Added(attributes, defaulted))) return;
     if (self.depth_++ != 1) {
       self.rootSeen_ = true;
       return;
@@ -123,6 +154,10 @@ class CertificateCounter {
   static void Fault(void* ctx, xmlErrorPtr error) { Of(ctx).first_.Take(error); }
 
   xmlSAXHandler handlers_{};
+  StartTagScanner tags_;
+  DefaultAttributeGuard defaults_;
+  const char* refusal_ = nullptr;
+  int refusalLine_ = 0;
   std::unique_ptr<xmlParserCtxt, ContextFree> ctxt_;
   XmlFirstError first_;
   std::uint64_t depth_ = 0;

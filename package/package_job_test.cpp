@@ -238,23 +238,36 @@ TEST_F(PackageJobTest, MissingOutputFolderNamesTheFullPath) {
   EXPECT_EQ(TempFileNames(), std::vector<std::string>{"SourceConvert.xml"});
 }
 
-TEST_F(PackageJobTest, FolderPickerAnswers) {
+// The folder picker's answers, and the operator's Cancel taken while the
+// document is checked or packed: nothing is written either way.
+TEST_F(PackageJobTest, FolderPickerAnswersAndCancel) {
   job_.context.batchMode = false;
   struct Answer {
     bool chosen;
     std::string folder;
     JobOutcome outcome;
     std::vector<std::string> lines;
+    JobStep cancelAt = JobStep::None;
   };
-  for (const Answer& answer : {Answer{false, out_, JobOutcome::Cancelled, {}},
-                               Answer{true, "", JobOutcome::Failed, {"ошибка: Range check error"}},
-                               Answer{true, out_, JobOutcome::Succeeded, {}}}) {
+  const std::string cancelled = "Отменено оператором, файл не сформирован";
+  for (const Answer& answer :
+       {Answer{false, out_, JobOutcome::Cancelled, {}},
+        Answer{true, "", JobOutcome::Failed, {"ошибка: Range check error"}},
+        Answer{true, out_, JobOutcome::Succeeded, {}},
+        Answer{true, out_, JobOutcome::Cancelled, {cancelled}, JobStep::Validation},
+        Answer{true, out_, JobOutcome::Cancelled, {cancelled}, JobStep::Packing}}) {
     FakePicker picker(answer.chosen, answer.folder);
+    JobProgress progress;
+    testing::CancelAtStep runner(progress, answer.cancelAt);
     job_.context.folderPicker = &picker;
+    job_.context.progress = &progress;
+    job_.context.blockingCalls = &runner;
     job_.events.clear();
+    fs::remove(JoinPath(out_, kPackageName));
     EXPECT_EQ(Run("ignored in window mode"), answer.outcome);
     EXPECT_EQ(job_.log.Lines(), answer.lines);
     EXPECT_EQ(job_.events.records().size(), answer.lines.size());
+    EXPECT_EQ(job_.context.report.cancelled, answer.cancelAt != JobStep::None);
     EXPECT_EQ(fs::exists(JoinPath(out_, kPackageName)), answer.outcome == JobOutcome::Succeeded);
     EXPECT_EQ(TempFileNames(), std::vector<std::string>{"SourceConvert.xml"});
   }

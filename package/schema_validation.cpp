@@ -1,15 +1,12 @@
 #include "package/schema_validation.h"
 
-#include <fcntl.h>
 #include <libxml/parser.h>
 #include <libxml/schemasInternals.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlerror.h>
 #include <libxml/xmlschemas.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <memory>
@@ -17,12 +14,10 @@
 #include <optional>
 #include <string>
 
-#include "support/c_handle.h"
 #include "package/cert_namespace.h"
+#include "support/c_handle.h"
 #include "support/error.h"
 #include "support/files.h"
-#include "support/kelma_win.h"
-#include "support/unique_fd.h"
 #include "support/xml_document.h"
 #include "support/xml_reason_wording.h"
 
@@ -42,13 +37,24 @@ std::string OneLine(std::string_view message) {
   return text;
 }
 
+std::exception_ptr FaultFailure(CheckFault fault, const char* message) {
+  const std::string detail = message != nullptr ? ": " + OneLine(message) : "";
+  switch (fault) {
+    case CheckFault::OutOfMemory:
+      return std::make_exception_ptr(std::bad_alloc());
+    case CheckFault::ReadFailure:
+      return std::make_exception_ptr(Error("Документ не прочитан при проверке по схеме" + detail));
+    default:
+      return std::make_exception_ptr(Error("Проверка по схеме прервана внутренней ошибкой" + detail));
+  }
+}
+
 // Every error libxml2 reports while one document is validated, as problems
 // naming a line. The validator hears of each start and end tag before it
 // checks it, so the tags counted so far tell where in the document it stands.
 class ProblemCollector {
  public:
-  ProblemCollector(const SourceLineMap* lines, const SchemaProblemSink& report)
-      : lines_(lines), report_(report) {}
+  explicit ProblemCollector(const SchemaProblemSink& report) : report_(report) {}
 
   static void Collect(void* self, xmlErrorPtr error) {
     static_cast<ProblemCollector*>(self)->Take(error);
@@ -63,7 +69,15 @@ class ProblemCollector {
   }
 
   void Take(const xmlError* error) {
-    if (error == nullptr || error->level < XML_ERR_ERROR) return;
+    if (error == nullptr || error->level < XML_ERR_ERROR || failure_) return;
+    // Running out of memory or failing to read says nothing of the document:
+    // the job fails instead. Once a problem is reported the verdict stands,
+    // and a reader that stopped after it makes the parser complain as well.
+    if (const CheckFault fault = ClassifyCheckError(error->domain, error->code, error->message);
+        fault != CheckFault::Problem) {
+      if (count_ == 0) failure_ = FaultFailure(fault, error->message);
+      return;
+    }
     std::string text = OneLine(error->message ? error->message : "");
     // libxml2 raises this note on a value it has already reported as an error.
     if (text.find(": Warning: ") != std::string::npos) return;
@@ -72,7 +86,7 @@ class ProblemCollector {
     const bool validity = error->domain == XML_FROM_SCHEMASV;
     problem.tag = validity && tags_ > 0 ? tags_ - 1 : tags_;
     if (error->line > 0) problem.documentLine = static_cast<std::uint32_t>(error->line);
-    NameOperatorsLine(problem, lines_);
+    NameOperatorsLine(problem, nullptr);
     Report(problem);
   }
 
@@ -96,7 +110,6 @@ class ProblemCollector {
     }
   }
 
-  const SourceLineMap* lines_;
   const SchemaProblemSink& report_;
   std::uint64_t tags_ = 0;
   std::uint64_t count_ = 0;
@@ -154,15 +167,6 @@ class SchemaChecker::Compiled {
 
 namespace {
 
-int ReadChunk(void* context, char* buffer, int length) {
-  const int fd = *static_cast<const int*>(context);
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer, static_cast<size_t>(length));
-    if (got >= 0) return static_cast<int>(got);
-    if (errno != EINTR) return -1;
-  }
-}
-
 int KeepOpen(void*) { return 0; }
 
 int ReadText(void* context, char* buffer, int length) {
@@ -192,14 +196,14 @@ struct ReaderInput {
 
 // Runs the validating parser over input (which it takes over and frees).
 std::uint64_t Validate(xmlSchemaPtr schema, xmlParserInputBufferPtr input,
-                       const SourceLineMap* lines, const SchemaProblemSink& report) {
+                       const SchemaProblemSink& report) {
   if (input == nullptr) throw std::bad_alloc();
   CHandle<xmlSchemaValidCtxt, xmlSchemaFreeValidCtxt> validator(xmlSchemaNewValidCtxt(schema));
   if (!validator) {
     xmlFreeParserInputBuffer(input);
     throw std::bad_alloc();
   }
-  ProblemCollector problems(lines, report);
+  ProblemCollector problems(report);
   xmlSchemaSetValidStructuredErrors(validator.get(), &ProblemCollector::Collect, &problems);
   // The validator passes every tag on to these handlers first.
   xmlSAXHandler counting{};
@@ -213,6 +217,10 @@ std::uint64_t Validate(xmlSchemaPtr schema, xmlParserInputBufferPtr input,
                                      &problems);
   }
   problems.RethrowFailure();
+  if (result < 0 && problems.count() == 0) {
+    // The validator could not do its work; that is no verdict either.
+    throw Error("Проверка по схеме прервана внутренней ошибкой (код " + std::to_string(result) + ")");
+  }
   if (result != 0 && problems.count() == 0) {
     problems.Add("The document is not valid (code " + std::to_string(result) + ")");
     problems.RethrowFailure();
@@ -227,53 +235,51 @@ SchemaChecker::SchemaChecker(const std::string& xsdPath)
 
 SchemaChecker::~SchemaChecker() = default;
 
-std::uint64_t SchemaChecker::CheckFile(const std::string& path, const SourceLineMap* lines,
-                                       const SchemaProblemSink& report) const {
-  const UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!file.valid()) {
-    report({CannotOpen(path, errno).what(), std::nullopt});
-    return 1;
-  }
-  int fd = file.get();
+std::uint64_t SchemaChecker::Check(TextRelay& relay, const SchemaProblemSink& report) const {
+  const StopReadingOnExit stop(relay);
   return Validate(compiled_->get(),
-                  xmlParserInputBufferCreateIO(&ReadChunk, &KeepOpen, &fd, XML_CHAR_ENCODING_NONE),
-                  lines, report);
+                  xmlParserInputBufferCreateIO(&TextRelay::ReadCallback, &KeepOpen, &relay,
+                                               XML_CHAR_ENCODING_NONE),
+                  report);
 }
 
-std::uint64_t SchemaChecker::CheckText(std::string_view text, const SourceLineMap* lines,
+std::uint64_t SchemaChecker::CheckText(std::string_view text,
                                        const SchemaProblemSink& report) const {
   std::string_view rest = text;
   return Validate(compiled_->get(),
                   xmlParserInputBufferCreateIO(&ReadText, &KeepOpen, &rest, XML_CHAR_ENCODING_NONE),
-                  lines, report);
+                  report);
 }
 
-std::uint64_t SchemaChecker::CheckStream(const Reader& read, const SourceLineMap* lines,
+std::uint64_t SchemaChecker::CheckStream(const Reader& read,
                                          const SchemaProblemSink& report) const {
   ReaderInput input{read, nullptr};
-  // The parser's complaint about the failed read is not the document's.
-  const std::uint64_t problems = Validate(
-      compiled_->get(),
-      xmlParserInputBufferCreateIO(&ReaderInput::Read, &KeepOpen, &input, XML_CHAR_ENCODING_NONE),
-      lines, [&](const SchemaProblem& problem) {
-        if (!input.failure) report(problem);
-      });
+  // The parser's complaint about the failed read is not the document's, and
+  // the reader's own failure is the one to tell.
+  std::uint64_t problems = 0;
+  try {
+    problems = Validate(
+        compiled_->get(),
+        xmlParserInputBufferCreateIO(&ReaderInput::Read, &KeepOpen, &input, XML_CHAR_ENCODING_NONE),
+        [&](const SchemaProblem& problem) {
+          if (!input.failure) report(problem);
+        });
+  } catch (...) {
+    if (!input.failure) throw;
+  }
   if (input.failure) std::rethrow_exception(input.failure);
   return problems;
 }
 
-std::optional<SchemaProblem> SchemaChecker::FirstProblem(TextRelay& relay) const {
-  const StopReadingOnExit stop(relay);
-  std::optional<SchemaProblem> first;
-  Validate(compiled_->get(),
-           xmlParserInputBufferCreateIO(&TextRelay::ReadCallback, &KeepOpen, &relay, XML_CHAR_ENCODING_NONE),
-           nullptr, [&](const SchemaProblem& problem) {
-             if (first) return;
-             first = problem;
-             // The parser stops at the read error this makes.
-             relay.StopReading();
-           });
-  return first;
+CheckFault ClassifyCheckError(int domain, int code, const char* message) {
+  // libxml2 that cannot allocate the text of a message passes none.
+  if (code == XML_ERR_NO_MEMORY || domain == XML_FROM_MEMORY || message == nullptr ||
+      *message == '\0') {
+    return CheckFault::OutOfMemory;
+  }
+  if (domain == XML_FROM_IO) return CheckFault::ReadFailure;
+  if (code == XML_SCHEMAV_INTERNAL || code == XML_ERR_INTERNAL_ERROR) return CheckFault::Internal;
+  return CheckFault::Problem;
 }
 
 void NameOperatorsLine(SchemaProblem& problem, const SourceLineMap* lines) {
@@ -288,22 +294,9 @@ void ReportInvalidDocument(JobContext& context, const SchemaProblem& problem) {
   std::string line = problem.reason;
   if (problem.line) line += " (строка " + std::to_string(*problem.line) + ")";
   context.log.Append(line);
+  NoteFailure(context, line);
   LogEvent(context.events, kDefaultEventSource, EventType::Error, kCategoryJob,
            kEventOperationFailed, {std::string(kInvalidDocument), line});
-}
-
-bool ValidateXmlBySchema(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
-                         const SourceLineMap* lines) {
-  const std::string expandedXml = ExpandEnvVars(xmlPath);
-  const std::string expandedXsd = ExpandEnvVars(xsdPath);
-  const SchemaChecker schema(expandedXsd);
-  std::optional<SchemaProblem> problem;
-  schema.CheckFile(expandedXml, lines, [&problem](const SchemaProblem& found) {
-    if (!problem) problem = found;
-  });
-  if (!problem) return true;
-  ReportInvalidDocument(context, *problem);
-  return false;
 }
 
 }  // namespace orx

@@ -25,6 +25,14 @@ struct SchemaProblem {
 };
 using SchemaProblemSink = std::function<void(const SchemaProblem&)>;
 
+// What an error libxml2 reports while it checks a document says: a problem
+// of the document, or a failure of the check itself (memory ran out, the
+// text could not be read, the validator broke), which is no verdict on the
+// document and fails the job instead ("недостаточно памяти", ...). domain,
+// code and message are those of libxml2's xmlError.
+enum class CheckFault { Problem, OutOfMemory, ReadFailure, Internal };
+CheckFault ClassifyCheckError(int domain, int code, const char* message);
+
 // Names the line of a problem found without the record of the operator's
 // lines (the stamping was still writing it), as it would have been named
 // with the finished record.
@@ -41,49 +49,32 @@ class SchemaChecker {
   SchemaChecker(const SchemaChecker&) = delete;
   SchemaChecker& operator=(const SchemaChecker&) = delete;
 
-  // Streams the document through the validating parser, without building a
-  // tree, and hands report every error in document order (warnings are left
-  // out). With lines (the stamping's record of the operator's file) a
-  // problem names the operator's line; without, the document's own line.
-  // A file that cannot be read or a document that is not well-formed is a
-  // problem too. Returns how many were reported; what report throws is
-  // thrown again once the parser has stopped.
-  std::uint64_t CheckFile(const std::string& path, const SourceLineMap* lines,
-                          const SchemaProblemSink& report) const;
-  std::uint64_t CheckText(std::string_view text, const SourceLineMap* lines,
-                          const SchemaProblemSink& report) const;
+  // Streams the document coming through relay, while it is being written,
+  // through the validating parser without building a tree, and hands report
+  // every error in document order (warnings are left out). A document that
+  // is not well-formed, or a text the writer abandoned, is a problem too.
+  // report may stop the reading (relay.StopReading()); the writer then no
+  // longer waits, and whatever the parser says after is still reported.
+  // A problem names the document's own line until NameOperatorsLine names
+  // the operator's. Returns how many were reported; what report throws is
+  // thrown again once the parser has stopped. The relay is stopped on return.
+  std::uint64_t Check(TextRelay& relay, const SchemaProblemSink& report) const;
+  // The same for a finished text held in memory (a package's entry).
+  std::uint64_t CheckText(std::string_view text, const SchemaProblemSink& report) const;
   // As CheckText, the document coming from read, which puts up to length
   // bytes into buffer and returns how many, 0 at the end. What read throws
   // is thrown again once the parser has stopped.
   using Reader = std::function<std::size_t(char* buffer, std::size_t length)>;
-  std::uint64_t CheckStream(const Reader& read, const SourceLineMap* lines,
-                            const SchemaProblemSink& report) const;
-  // The first problem of the document coming through relay while it is
-  // being written, or nothing when it is valid. Reads no further after the
-  // first problem (the writer then no longer waits). Its line is the
-  // document's own until NameOperatorsLine names it.
-  [[nodiscard]] std::optional<SchemaProblem> FirstProblem(TextRelay& relay) const;
+  std::uint64_t CheckStream(const Reader& read, const SchemaProblemSink& report) const;
 
  private:
   class Compiled;
   std::unique_ptr<Compiled> compiled_;
 };
 
-// Expands environment references in both paths and checks the document
-// against the schema (SchemaChecker).
-//
-// Returns true when the document is well-formed and valid; nothing is written
-// then. Returns false when the document cannot be read, is not well-formed or
-// is not valid, after appending one line to the log pane (the reason for the
-// first error, then " (строка N)" with its line when known) and writing one
-// event record ("ОРХ РФ", "xml не прошел проверку", that line).
-//
-// Schema failures throw as SchemaChecker does.
-[[nodiscard]] bool ValidateXmlBySchema(JobContext& context, std::string_view xmlPath, std::string_view xsdPath,
-                         const SourceLineMap* lines = nullptr);
-
-// The log-pane line and the event record ValidateXmlBySchema writes for a
-// document that is not valid.
+// The log-pane line and the event record of a document that is not valid:
+// the reason, then " (строка N)" with its line when known; one record
+// ("ОРХ РФ", "xml не прошел проверку", that line).
 void ReportInvalidDocument(JobContext& context, const SchemaProblem& problem);
 
 }  // namespace orx

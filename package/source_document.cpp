@@ -42,8 +42,9 @@ std::string GetFullSourceName(JobContext& context, JobFolder& folder, std::strin
   }
 }
 
-std::string SourceDocumentText(const Clock& clock, std::string_view xmlPath, SourceLineMap* lines) {
-  return StampedSourceText(ReadCertificateXml(xmlPath), FormatDateOfCreate(clock.Now()), lines);
+void StreamSourceDocument(const Clock& clock, std::string_view xmlPath, SourceLineMap* lines,
+                          TextRelay& copy) {
+  StreamStampedSource(xmlPath, FormatDateOfCreate(clock.Now()), lines, copy);
 }
 
 void RestoreNamespaceDeclaration(std::string& text) {

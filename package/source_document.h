@@ -32,16 +32,17 @@ namespace orx {
 // The root element need not be called "dataPacket": whatever it is called, it
 // gets the declaration, and the schema check then reports the undeclared root.
 //
-// lines, when given, learns where the certificate XML's tags stood, for
-// ValidateXmlBySchema to name the operator's lines; copy, when given, gets
-// the text as it is written (WriteStampedSource).
+// lines, when given, learns where the certificate XML's tags stood, so that a
+// schema problem can name the operator's line; copy, when given, gets the
+// text as it is written (WriteStampedSource).
 std::string GetFullSourceName(JobContext& context, JobFolder& folder, std::string_view xmlPath,
                               SourceLineMap* lines = nullptr, TextRelay* copy = nullptr);
 
 // The text GetFullSourceName would write for the certificate XML at xmlPath,
-// made in memory: nothing is written and nothing recorded. Throws Error as
-// GetFullSourceName does.
-std::string SourceDocumentText(const Clock& clock, std::string_view xmlPath, SourceLineMap* lines);
+// handed only to copy as it is made: nothing is written and nothing
+// recorded. Throws Error as GetFullSourceName does.
+void StreamSourceDocument(const Clock& clock, std::string_view xmlPath, SourceLineMap* lines,
+                          TextRelay& copy);
 
 // The bytes of the file at sourcePath with the first occurrence of
 // xmlns="<CertNamespaceUri>" cut out (the blank before it stays). A file

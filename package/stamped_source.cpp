@@ -23,6 +23,7 @@
 #include "support/files.h"
 #include "support/version.h"
 #include "support/xml_document.h"
+#include "support/xml_parse_guard.h"
 
 namespace orx {
 namespace {
@@ -65,6 +66,9 @@ class Stamper {
       : out_(out), dateOfCreate_(dateOfCreate), lines_(lines) {}
 
   void Run(std::string_view bytes) {
+    // The parser is given the text up to its first zero byte (NormalisedInput).
+    RefuseBeforeParse(bytes.substr(0, bytes.find('\0')), false);
+    bytes_ = bytes;
     NormalisedInput input(bytes);
     CHandle<xmlParserCtxt, FreeParserAndDocument> ctxt(xmlCreateIOParserCtxt(
         nullptr, nullptr, &NormalisedInput::Read, &NormalisedInput::Close, &input,
@@ -74,6 +78,7 @@ class Stamper {
     ctxt->_private = this;
     ctxt->sax->startElementNs = &Stamper::StartElement;
     ctxt->sax->endElementNs = &Stamper::EndElement;
+    ctxt->sax->attributeDecl = &Stamper::AttributeDecl;
     ctxt->sax->serror = &Stamper::ParseError;
     document_ = ctxt.get();
     xmlParseDocument(ctxt.get());
@@ -106,9 +111,10 @@ class Stamper {
                            const xmlChar* uri, int nbNamespaces, const xmlChar** namespaces,
                            int nbAttributes, int nbDefaulted, const xmlChar** attributes) {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    Stamper& self = Of(ctx);
+    if (self.Refused(ctxt, self.defaults_.Added(nbAttributes, nbDefaulted))) return;
     xmlSAX2StartElementNs(ctx, localname, prefix, uri, nbNamespaces, namespaces, nbAttributes,
                           nbDefaulted, attributes);
-    Stamper& self = Of(ctx);
     self.RecordLine();
     if (self.root_ != nullptr || self.failure_ || ctxt->node == nullptr || ctxt->nodeNr != 1) return;
     self.root_ = ctxt->node;
@@ -127,6 +133,28 @@ class Stamper {
       self.WriteRootChildren();
       self.DropWrittenChildren();
     });
+  }
+
+  static void AttributeDecl(void* ctx, const xmlChar* element, const xmlChar* name, int type,
+                            int def, const xmlChar* defaultValue, xmlEnumerationPtr tree) {
+    Stamper& self = Of(ctx);
+    if (self.Refused(static_cast<xmlParserCtxtPtr>(ctx), self.defaults_.Declared(element, def, defaultValue))) {
+      xmlFreeEnumeration(tree);  // the handler owns it
+      return;
+    }
+    xmlSAX2AttributeDecl(ctx, element, name, type, def, defaultValue, tree);
+  }
+
+  // Stops the parse for a DTD's defaults (DefaultAttributeGuard) when there
+  // is a reason.
+  bool Refused(xmlParserCtxtPtr ctxt, const char* reason) {
+    if (reason == nullptr) return false;
+    if (!failure_) {
+      failure_ = std::make_exception_ptr(
+          XmlParseError(NormalisedInput::All(bytes_), reason, xmlSAX2GetLineNumber(ctxt)));
+    }
+    xmlStopParser(ctxt);
+    return true;
   }
 
   // The first error decides the message, as when a whole document is parsed.
@@ -254,7 +282,7 @@ class Stamper {
 
   void Flush() {
     if (xmlSaveFlush(save_.get()) < 0) {
-      if (out_.failed()) throw out_.WriteFailure();
+      if (out_.failed()) out_.RethrowFailure();
       throw Error("Cannot serialise the XML document in encoding " + encoding_);
     }
   }
@@ -275,6 +303,8 @@ class Stamper {
   xmlNodePtr lastWritten_ = nullptr;
   std::string rootEndTag_;
   std::exception_ptr failure_;
+  std::string_view bytes_;
+  DefaultAttributeGuard defaults_;
 };
 
 }  // namespace
@@ -303,13 +333,13 @@ void WriteStampedSource(std::string_view inputPath, const std::string& outputPat
   temp.Release();
 }
 
-std::string StampedSourceText(std::string_view bytes, std::string_view dateOfCreate,
-                              SourceLineMap* lines) {
+void StreamStampedSource(std::string_view inputPath, std::string_view dateOfCreate,
+                         SourceLineMap* lines, TextRelay& copy) {
   InitXmlLibrary();
-  std::string text;
-  CrLfWriter out(text);
+  const std::string bytes = ReadCertificateXml(inputPath);
+  CrLfWriter out;
+  out.CopyTo(&copy);
   Stamper(out, dateOfCreate, lines).Run(bytes);
-  return text;
 }
 
 }  // namespace orx

@@ -41,10 +41,10 @@ void WriteStampedSource(std::string_view inputPath, const std::string& outputPat
 // does not end within 256 MiB throws Error naming it.
 std::string ReadCertificateXml(std::string_view path);
 
-// The same document made from the certificate XML's bytes and returned
-// instead of written: nothing touches the disk. Throws as WriteStampedSource
-// does for input that does not parse.
-std::string StampedSourceText(std::string_view bytes, std::string_view dateOfCreate,
-                              SourceLineMap* lines = nullptr);
+// The same document handed only to copy as it is made: nothing touches the
+// disk and the text is never held whole. Throws as WriteStampedSource does;
+// ending the text (Finish or Abandon) is left to the caller.
+void StreamStampedSource(std::string_view inputPath, std::string_view dateOfCreate,
+                         SourceLineMap* lines, TextRelay& copy);
 
 }  // namespace orx

@@ -96,15 +96,35 @@ TEST(StampedSourceTest, MatchesTheWholeTreeByteForByte) {
   }
 }
 
+// Each failure names its reason; a document that would hold the parser for
+// minutes (a crowded start tag, a DTD's defaults on every tag) is refused.
 TEST(StampedSourceTest, FailureLeavesTheEarlierOutputAndNoScratchFile) {
   ScratchDir dir;
   const std::string out = dir.Write("out.xml", "earlier");
-  EXPECT_THROW(WriteStampedSource(dir.Write("in.xml", "<a><b></a>"), out, "05.03.2008"), Error);
-  EXPECT_THROW(WriteStampedSource(dir / "missing.xml", out, "05.03.2008"), Error);
+  std::string crowded = "<dataPacket";
+  for (int i = 0; i < 1001; ++i) crowded += " a" + std::to_string(i) + "='1'";
+  std::string defaults = "<!DOCTYPE dataPacket [<!ATTLIST z";
+  for (int i = 0; i < 1001; ++i) defaults += " a" + std::to_string(i) + " CDATA '1'";
+  defaults += ">]><dataPacket><z/></dataPacket>";
+  const std::pair<std::string, std::string> cases[] = {
+      {dir.Write("in.xml", "<a><b></a>"), "\r\nLine: 1\r\n<a><b></a>"},
+      {dir / "missing.xml", "Cannot open file"},
+      {dir.Write("crowded.xml", crowded + "/>"), "Too many attributes in one start tag"},
+      {dir.Write("defaults.xml", defaults), "Слишком много атрибутов по умолчанию из DTD"},
+  };
+  for (const auto& [input, message] : cases) {
+    try {
+      WriteStampedSource(input, out, "05.03.2008");
+      ADD_FAILURE() << input;
+    } catch (const Error& e) {
+      EXPECT_NE(std::string(e.what()).find(message), std::string::npos) << e.what();
+    }
+  }
+  for (const char* name : {"in.xml", "crowded.xml", "defaults.xml"}) std::filesystem::remove(dir / name);
   EXPECT_EQ(ReadFile(out), "earlier");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()),
                           std::filesystem::directory_iterator()),
-            2);
+            1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "support/error.h"
 #include "support/text.h"
+#include "support/xml_parse_guard.h"
 #include "testing/test_support.h"
 
 namespace orx {
@@ -152,6 +153,14 @@ TEST(XmlDocumentParse, BoundedParseHoldsTheTreeButNotOneText) {
   std::string crowded = "<r";
   for (int i = 0; i < 1001; ++i) crowded += " a" + std::to_string(i) + "=''";
   crowded += "/>";
+  // Defaults a DTD declares are added to every tag of their element.
+  const auto defaults = [](int declared, int tags) {
+    std::string text = "<!DOCTYPE r [<!ATTLIST z";
+    for (int i = 0; i < declared; ++i) text += " a" + std::to_string(i) + " CDATA '1'";
+    text += ">]><r>";
+    for (int i = 0; i < tags; ++i) text += "<z/>";
+    return text + "</r>";
+  };
   const std::size_t budget = 64 * 1024 * 1024;
   const struct {
     const char* name;
@@ -176,8 +185,44 @@ TEST(XmlDocumentParse, BoundedParseHoldsTheTreeButNotOneText) {
        "Too many attributes in one start tag"},
       {"UTF-16 without a byte-order mark", std::string("<\0r\0/\0>\0", 8), budget,
        "Document is not UTF-8 text"},
+      {"too many defaults declared for one element", defaults(1001, 1), std::nullopt,
+       "Слишком много атрибутов по умолчанию из DTD"},
+      {"many defaults on many tags", defaults(1000, 101), std::nullopt,
+       "Слишком много атрибутов по умолчанию из DTD"},
+      {"a few defaults on many tags", defaults(2, 5000), std::nullopt, "5000 elements"},
   };
   for (const auto& c : cases) EXPECT_EQ(Outcome(c.input, c.treeBytes), c.outcome) << c.name;
+}
+
+// A document read in pieces, as a stream is, gives the same verdict at the
+// same place as read whole, however the pieces split its markup.
+TEST(XmlDocumentParse, StartTagScannerReadsPiecesAsTheWhole) {
+  std::string crowded = "<r";
+  for (int i = 0; i < 1001; ++i) crowded += "\n a=\"x\"";
+  const std::string documents[] = {
+      "<!-- a=1 ' -->\n<![CDATA[ <x a=1 ]]><?pi a=1 ?>" + crowded + ">",
+      "<!DOCTYPE r [<!ATTLIST r a CDATA '>'>]>" + crowded,
+      "<!--->" + crowded + "-->" + crowded,
+      "<![CDATA[]]]]>" + crowded,
+      "<r a='" + crowded + "'/>",
+      "<!-- never ends " + crowded,
+  };
+  for (const std::string& document : documents) {
+    const std::size_t whole = CrowdedStartTag(document);
+    for (const std::size_t size : {std::size_t{1}, std::size_t{2}, std::size_t{7}}) {
+      StartTagScanner scanner;
+      bool fine = true;
+      for (std::size_t at = 0; fine && at < document.size(); at += size) {
+        fine = scanner.Feed(std::string_view(document).substr(at, size));
+      }
+      EXPECT_EQ(fine, whole == std::string_view::npos) << document.substr(0, 40);
+      if (!fine) {
+        EXPECT_EQ(scanner.crowdedAt(), whole) << document.substr(0, 40);
+        const std::string_view before = std::string_view(document).substr(0, whole);
+        EXPECT_EQ(scanner.crowdedLine(), 1 + std::count(before.begin(), before.end(), '\n'));
+      }
+    }
+  }
 }
 
 TEST(XmlDocumentParse, SubstitutesInternalEntitiesAndDropsBlankText) {

@@ -35,7 +35,7 @@ int ReadUnread(void* watch, char* buffer, int length) {
 constexpr const char* kTooLarge = "Document too large to be read";
 constexpr const char* kInternalSubset = "Internal DTD subset not allowed";
 constexpr const char* kNotUtf8 = "Document is not UTF-8 text";
-constexpr const char* kCrowdedTag = "Too many attributes in one start tag";
+constexpr const char* kManyDefaults = "Слишком много атрибутов по умолчанию из DTD";
 
 // What libxml2 spends on a node beside its text, with a name in its
 // dictionary and the allocator's share: an estimate on the high side.
@@ -143,46 +143,142 @@ void BoundedInternalSubset(void* ctxt, const xmlChar* name, const xmlChar* exter
   }
 }
 
+void GuardedAttributeDecl(void* ctxt, const xmlChar* element, const xmlChar* name, int type,
+                          int def, const xmlChar* defaultValue, xmlEnumerationPtr tree) {
+  if (const char* refusal = WatchOf(ctxt).defaults.Declared(element, def, defaultValue)) {
+    xmlFreeEnumeration(tree);  // the handler owns it
+    Refuse(ctxt, refusal);
+    return;
+  }
+  xmlSAX2AttributeDecl(ctxt, element, name, type, def, defaultValue, tree);
+}
+
+void GuardedStartElement(void* ctxt, const xmlChar* localName, const xmlChar* prefix,
+                         const xmlChar* uri, int namespaceCount, const xmlChar** namespaces,
+                         int attributeCount, int defaultedCount, const xmlChar** attributes) {
+  if (const char* refusal = WatchOf(ctxt).defaults.Added(attributeCount, defaultedCount)) {
+    Refuse(ctxt, refusal);
+    return;
+  }
+  xmlSAX2StartElementNs(ctxt, localName, prefix, uri, namespaceCount, namespaces, attributeCount,
+                        defaultedCount, attributes);
+}
+
 }  // namespace
 
-std::size_t CrowdedStartTag(std::string_view bytes) {
-  const auto skipPast = [&](std::size_t from, std::string_view end) {
-    const std::size_t at = bytes.find(end, from);
-    return at == std::string_view::npos ? bytes.size() : at + end.size();
-  };
-  std::size_t at = 0;
-  while ((at = bytes.find('<', at)) != std::string_view::npos) {
-    const std::string_view rest = bytes.substr(at);
-    if (rest.starts_with("<!--")) {
-      at = skipPast(at + 4, "-->");
-      continue;
-    }
-    if (rest.starts_with("<![CDATA[")) {
-      at = skipPast(at + 9, "]]>");
-      continue;
-    }
-    if (rest.starts_with("<?")) {
-      at = skipPast(at + 2, "?>");
-      continue;
-    }
-    // A start tag or a declaration: to its ">", past quoted values.
-    const std::size_t tag = at;
-    std::size_t equals = 0;
-    char quote = 0;
-    for (++at; at < bytes.size(); ++at) {
-      const char c = bytes[at];
-      if (quote != 0) {
-        if (c == quote) quote = 0;
-      } else if (c == '"' || c == '\'') {
-        quote = c;
-      } else if (c == '=') {
-        if (++equals > kMostAttributes) return tag;
-      } else if (c == '>') {
-        break;
+void StartTagScanner::StartSkipping(std::string_view end) {
+  state_ = State::Skipping;
+  end_ = end;
+  tail_.clear();
+}
+
+std::size_t StartTagScanner::ReadTag(std::string_view piece, std::size_t at) {
+  for (; at < piece.size(); ++at) {
+    const char c = piece[at];
+    if (quote_ != 0) {
+      if (c == quote_) quote_ = 0;
+    } else if (c == '"' || c == '\'') {
+      quote_ = c;
+    } else if (c == '=') {
+      if (++equals_ > kMostAttributes) {
+        crowded_ = true;
+        return piece.size();
       }
+    } else if (c == '>') {
+      state_ = State::Text;
+      return at + 1;
+    } else if (c == '\n') {
+      ++line_;
     }
   }
-  return std::string_view::npos;
+  return at;
+}
+
+bool StartTagScanner::Feed(std::string_view piece) {
+  static constexpr std::string_view kComment = "!--";
+  static constexpr std::string_view kCData = "![CDATA[";
+  std::size_t at = 0;
+  while (!crowded_ && at < piece.size()) {
+    switch (state_) {
+      case State::Text: {
+        const std::size_t open = piece.find('<', at);
+        const std::size_t stop = open == std::string_view::npos ? piece.size() : open;
+        if (countLines_) {
+          line_ += static_cast<int>(std::count(piece.begin() + static_cast<std::ptrdiff_t>(at),
+                                               piece.begin() + static_cast<std::ptrdiff_t>(stop), '\n'));
+        }
+        if (open == std::string_view::npos) {
+          at = piece.size();
+          break;
+        }
+        tagStart_ = offset_ + open;
+        tagLine_ = line_;
+        opening_.clear();
+        state_ = State::Opening;
+        at = open + 1;
+        break;
+      }
+      case State::Opening: {
+        opening_ += piece[at++];
+        if (opening_ == kComment) {
+          StartSkipping("-->");
+        } else if (opening_ == kCData) {
+          StartSkipping("]]>");
+        } else if (opening_.front() == '?') {
+          StartSkipping("?>");
+        } else if (!kComment.starts_with(opening_) && !kCData.starts_with(opening_)) {
+          // A start tag or a declaration: to its ">", past quoted values.
+          state_ = State::Tag;
+          equals_ = 0;
+          quote_ = 0;
+          const std::string read = std::move(opening_);
+          ReadTag(read, 0);
+        }
+        break;
+      }
+      case State::Skipping: {
+        const std::size_t last = piece.find(end_.back(), at);
+        const std::size_t stop = last == std::string_view::npos ? piece.size() : last + 1;
+        const std::string_view skipped = piece.substr(at, stop - at);
+        line_ += static_cast<int>(std::count(skipped.begin(), skipped.end(), '\n'));
+        tail_ += skipped.substr(skipped.size() - std::min(skipped.size(), end_.size()));
+        if (tail_.size() > end_.size()) tail_.erase(0, tail_.size() - end_.size());
+        if (last != std::string_view::npos && tail_ == end_) state_ = State::Text;
+        at = stop;
+        break;
+      }
+      case State::Tag:
+        at = ReadTag(piece, at);
+        break;
+    }
+  }
+  offset_ += piece.size();
+  return !crowded_;
+}
+
+std::size_t CrowdedStartTag(std::string_view bytes) {
+  StartTagScanner scanner(false);
+  if (scanner.Feed(bytes)) return std::string_view::npos;
+  return static_cast<std::size_t>(scanner.crowdedAt());
+}
+
+const char* DefaultAttributeGuard::Declared(const xmlChar* element, int def,
+                                            const xmlChar* defaultValue) {
+  if (defaultValue == nullptr || def == XML_ATTRIBUTE_IMPLIED || def == XML_ATTRIBUTE_REQUIRED) {
+    return nullptr;
+  }
+  const std::string name = element != nullptr ? reinterpret_cast<const char*>(element) : "";
+  if (++declared_[name] > kMostAttributes) return kManyDefaults;
+  return nullptr;
+}
+
+const char* DefaultAttributeGuard::Added(int attributeCount, int defaultedCount) {
+  // Each default is compared with the attributes before it, and then every
+  // attribute with every other.
+  constexpr std::uint64_t kMostWork = 100'000'000;
+  if (defaultedCount <= 0) return nullptr;
+  work_ += static_cast<std::uint64_t>(defaultedCount) * static_cast<std::uint64_t>(attributeCount);
+  return work_ > kMostWork ? kManyDefaults : nullptr;
 }
 
 void RefuseBeforeParse(std::string_view bytes, bool utf8Only) {
@@ -199,6 +295,8 @@ void RefuseBeforeParse(std::string_view bytes, bool utf8Only) {
 void WatchParse(xmlParserCtxt& ctxt, ParseWatch& watch) {
   ctxt._private = &watch;
   ctxt.sax->serror = KeepFirstParseError;
+  ctxt.sax->attributeDecl = GuardedAttributeDecl;
+  ctxt.sax->startElementNs = GuardedStartElement;
 }
 
 // Reads the bytes in pieces rather than as libxml2's copy of them, and

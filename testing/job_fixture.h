@@ -44,6 +44,22 @@ class CountingLogView final : public LogPaneView {
   std::function<void()> onPendingEvents;  // what the window would run there
 };
 
+// Runs each long step in place, as the window's runner would on a worker,
+// first asking the job to stop when the job is at the given step, as an
+// operator's Cancel would meanwhile.
+class CancelAtStep final : public BlockingCallRunner {
+ public:
+  CancelAtStep(JobProgress& progress, JobStep step) : progress_(progress), step_(step) {}
+  void Run(const std::function<void()>& call) override {
+    if (progress_.Step() == step_) progress_.RequestCancel();
+    call();
+  }
+
+ private:
+  JobProgress& progress_;
+  JobStep step_;
+};
+
 struct TestJobContext {
   TestJobContext() { log.SetView(&view); }
   TestJobContext(const TestJobContext&) = delete;

@@ -127,6 +127,42 @@ std::string FindOnPath(const std::string& program) {
 
 std::string SourceDir() { return ORX_SOURCE_DIR; }
 
+std::string WriteSchemaInParts(const std::filesystem::path& folder, SchemaParts parts) {
+  std::string main = ReadFile(SourceDir() + "/examples/FA.xsd");
+  const std::size_t typesAt = main.find("  <xs:simpleType name=\"Text\">");
+  const std::size_t end = main.find("</xs:schema>");
+  if (typesAt == std::string::npos || end == std::string::npos) {
+    throw std::runtime_error("examples/FA.xsd no longer has the expected layout");
+  }
+  const std::string types = main.substr(typesAt, end - typesAt);
+  main.erase(typesAt, end - typesAt);
+  const std::string firstChild = "  <xs:element name=\"dataPacket\">";
+  std::string part = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                     "<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"";
+  if (parts == SchemaParts::Included) {
+    main.insert(main.find(firstChild), "  <xs:include schemaLocation=\"FA-types.xsd\"/>\n\n");
+    part += "urn:orx-rf:certificates\">\n" + types + "</xs:schema>\n";
+  } else {
+    main.insert(main.find(firstChild),
+                "  <xs:import namespace=\"urn:orx-rf:common\" schemaLocation=\"common.xsd\"/>\n\n");
+    main.insert(main.find("targetNamespace="), "xmlns:cm=\"urn:orx-rf:common\"\n           ");
+    for (const char* name : {"Text", "PositiveAmount", "Version", "DottedDate"}) {
+      for (const std::string attribute : {"type=\"", "base=\""}) {
+        const std::string use = attribute + name + "\"";
+        for (std::size_t at = main.find(use); at != std::string::npos; at = main.find(use, at)) {
+          main.insert(at + attribute.size(), "cm:");
+        }
+      }
+    }
+    part += "urn:orx-rf:common\">\n" + types + "</xs:schema>\n";
+  }
+  const std::filesystem::path place = folder / "схемы ORX";
+  std::filesystem::create_directories(place);
+  std::ofstream(place / (parts == SchemaParts::Included ? "FA-types.xsd" : "common.xsd")) << part;
+  std::ofstream(place / "FA.xsd") << main;
+  return (place / "FA.xsd").string();
+}
+
 std::string BinaryDir() {
   if (const char* dir = std::getenv("ORX_BINARY_DIR")) return dir;
   return std::filesystem::current_path().string();

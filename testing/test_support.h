@@ -53,6 +53,14 @@ inline constexpr char kSoftHsmModule[] = "/usr/lib/softhsm/libsofthsm2.so";
 std::string FindOnPath(const std::string& program);
 
 std::string SourceDir();  // the project's source folder
+
+// The example schema examples/FA.xsd in two files, as published schemas come:
+// its simple types moved to a file beside it that FA.xsd includes (same
+// namespace), or imports (namespace urn:orx-rf:common). Written into a
+// folder "схемы ORX" of folder, away from the working folder, so that the
+// part is found only beside the schema. Returns FA.xsd's path.
+enum class SchemaParts { Included, Imported };
+std::string WriteSchemaInParts(const std::filesystem::path& folder, SchemaParts parts);
 std::string BinaryDir();  // the build folder
 
 // A close-on-exec pipe for a child's output: end[0] reads, end[1] writes.

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -23,7 +24,7 @@
 #include "app/window/document_kinds.h"
 #include "app/window/picker_button.h"
 #include "app/window/window_state.h"
-#include "exchange/sync_job.h"
+#include "app/server_module.h"
 #include "package/package_job.h"
 
 namespace orx {
@@ -168,7 +169,8 @@ TFormMain::TFormMain(FormMainServices services, QWidget* parent)
                   .batchMode = false,
                   .folderPicker = &folderPicker_,
                   .blockingCalls = &networkWait_,
-                  .tokenPins = &pinDialog_} {
+                  .tokenPins = &pinDialog_,
+                  .progress = &progress_} {
   setObjectName(QStringLiteral("FormMain"));
   setWindowTitle(QStringLiteral("Конвертор XML"));
   setFont(QFont(QStringLiteral("Arial"), 8));
@@ -266,11 +268,15 @@ void TFormMain::BuildControls() {
   QSplitter* splitter2 = MakeBandSplitter(QStringLiteral("TntSplitter2"), panelXSD, splitter3, 85);
   QSplitter* splitter1 = MakeBandSplitter(QStringLiteral("TntSplitter1"), panelXML, splitter2, 57);
 
+  statusBand_ = new StatusBand;
+  connect(statusBand_, &StatusBand::cancelClicked, this, &TFormMain::ButtonCancelClick);
+
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
   layout->setSpacing(0);
   layout->addWidget(panelTop);
   layout->addWidget(splitter1, 1);
+  layout->addWidget(statusBand_);
 
   // The fields with their pickers, the buttons, the log pane, the kind list.
   const std::vector<QWidget*> order{
@@ -373,12 +379,14 @@ void TFormMain::PanelSelectICodClick() {
 }
 
 template <typename Job>
-void TFormMain::RunJob(Job job, QWidget* button) {
+void TFormMain::RunJob(Job job, QWidget* button, JobKind kind) {
   // The job lets queued input through while it runs; a second press must not
   // start another job inside it.
   if (jobRunning_) return;
   const std::vector<std::string> linesBefore = log_.Lines();
   JobOutcome outcome = JobOutcome::Failed;
+  progress_.Reset();
+  statusBand_->JobStarted(progress_);
   {
     const JobScope scope(*this, button);
     const std::string xml = editXML_->text().toStdString();
@@ -387,12 +395,15 @@ void TFormMain::RunJob(Job job, QWidget* button) {
     outcome = job(jobContext_, xml, xsd, keyFile);
   }
   xmlHandedIn_ = false;
-  if (outcome == JobOutcome::Cancelled) {
+  statusBand_->JobEnded(OutcomeLine(kind, outcome, jobContext_.report, jobContext_.packagePath));
+  if (outcome == JobOutcome::Cancelled && !jobContext_.report.cancelled) {
     // The operator refused the folder: the pane shows what it showed before.
     log_.Clear();
     for (const std::string& line : linesBefore) log_.Append(line);
   }
-  if (sessionEnding_) QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+  if (sessionEnding_ || closeAfterJob_) {
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+  }
 }
 
 void TFormMain::ButtonFileClick() {
@@ -405,18 +416,50 @@ void TFormMain::ButtonFileClick() {
         }
         return outcome;
       },
-      buttonFile_);
+      buttonFile_, JobKind::Package);
 }
 
 void TFormMain::ButtonServerClick() {
   RunJob([](JobContext& context, const std::string& xml, const std::string& xsd,
-            const std::string& keyFile) { return XmlToServer(context, xml, xsd, keyFile); },
-         buttonServer_);
+            const std::string& keyFile) { return RunServerJobModule(context, xml, xsd, keyFile); },
+         buttonServer_, JobKind::Server);
 }
+
+void TFormMain::StopJob() {
+  progress_.RequestCancel();
+  statusBand_->CancelAsked();
+}
+
+bool TFormMain::StopJobIfConfirmed(bool closing) {
+  if (!jobRunning_ || progress_.CancelRequested()) return jobRunning_;
+  const bool maybeSent = progress_.Step() >= JobStep::Sending;
+  if (!maybeSent && !closing) {
+    StopJob();
+    return true;
+  }
+  QMessageBox box(this);
+  box.setObjectName(QStringLiteral("StopJobBox"));
+  box.setIcon(maybeSent ? QMessageBox::Warning : QMessageBox::Question);
+  box.setWindowTitle(QStringLiteral("Конвертор XML"));
+  QString text = maybeSent ? QStringLiteral("Сертификаты уже отправляются: сервер мог их получить, "
+                                            "и прерывание этого не отменит.")
+                           : QStringLiteral("Задание ещё не закончено.");
+  text += closing ? QStringLiteral(" Прервать его и закрыть окно?")
+                  : QStringLiteral(" Прервать отправку?");
+  box.setText(text);
+  box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  if (Dialogs().Ask(box) != QMessageBox::Yes || !jobRunning_) return false;
+  StopJob();
+  return true;
+}
+
+void TFormMain::ButtonCancelClick() { StopJobIfConfirmed(false); }
 
 void TFormMain::ShowAbout() {
   if (jobRunning_) return;
-  ShowAboutBox(this, services_.dialogs ? *services_.dialogs : modalDialogs_);
+  ShowAboutBox(this, Dialogs());
 }
 
 int TFormMain::CaptionWidth(const QString& caption) const {
@@ -437,9 +480,12 @@ void TFormMain::PanelButtonResize() {
 bool TFormMain::eventFilter(QObject* watched, QEvent* event) {
   if (jobRunning_ && IsUserInput(event->type())) {
     // Dialogs a job opens (the folder picker) are windows of their own and
-    // keep their input.
+    // keep their input; so does Cancel. The window tells Cancel's shortcut
+    // from a key meant for the field that has the focus.
     const auto* widget = qobject_cast<QWidget*>(watched);
-    if (widget != nullptr && widget->window() == this) return true;
+    const QWidget* cancel = statusBand_->cancelButton();
+    const bool forCancel = widget == cancel || event->type() == QEvent::ShortcutOverride;
+    if (widget != nullptr && widget->window() == this && !forCancel) return true;
   }
   if (watched == panelButton_ && event->type() == QEvent::Resize) PanelButtonResize();
   if (event->type() == QEvent::KeyPress) {
@@ -554,13 +600,19 @@ void TFormMain::EndSession() {
     refused = modal;
     modal->close();
   }
-  if (!jobRunning_) close();
+  if (jobRunning_) {
+    StopJob();
+  } else {
+    close();
+  }
 }
 
 void TFormMain::closeEvent(QCloseEvent* event) {
-  // A job runs on this thread and uses the window to its end.
+  // A job runs on this thread and uses the window to its end: the window
+  // closes once the job has stopped.
   if (jobRunning_) {
     event->ignore();
+    if (sessionEnding_ || StopJobIfConfirmed(true)) closeAfterJob_ = true;
     return;
   }
   QWidget::closeEvent(event);

@@ -14,6 +14,7 @@
 #include "app/window/memo_log_view.h"
 #include "app/window/pin_dialog.h"
 #include "app/window/select_dir_dialog.h"
+#include "app/window/status_band.h"
 #include "app/window/worker_wait.h"
 #include "package/job_context.h"
 
@@ -58,8 +59,12 @@ class TFormMain : public QWidget {
   void PanelButtonResize();
 
   // The session ends (SIGTERM, SIGHUP): the state is kept at once and the
-  // window closes, after the running job if there is one.
+  // window closes; a running job is cancelled first, without asking.
   void EndSession();
+
+  // Cancel (Esc) while a job runs. Once the certificates may be on their way
+  // to the server, the operator is warned and asked first.
+  void ButtonCancelClick();
 
  protected:
   // The caption's width in pixels with the window's font.
@@ -93,6 +98,7 @@ class TFormMain : public QWidget {
   void BuildControls();
   QWidget* MakeFilePanel(const FileBand& band, QLineEdit*& edit, void (TFormMain::*onClick)());
   void ShowAbout();
+  DialogRunner& Dialogs() { return services_.dialogs ? *services_.dialogs : modalDialogs_; }
   // A drag of one local file: accepted, and on the drop the file goes into
   // field, or when field is null into the field its name suggests (".xsd",
   // ".cod", else the XML field). False for any other drag, and during a job.
@@ -103,7 +109,12 @@ class TFormMain : public QWidget {
   void PickFile(QLineEdit* field, const FilePickerSetup& setup);
   // Runs job with the fields; button takes the focus afterwards.
   template <typename Job>
-  void RunJob(Job job, QWidget* button);
+  void RunJob(Job job, QWidget* button, JobKind kind);
+  // Asks the operator whether to stop the running job (closing: to close the
+  // window too), with a warning once the certificates may have reached the
+  // server; on yes, asks the job to stop.
+  bool StopJobIfConfirmed(bool closing);
+  void StopJob();
 
   FormMainServices services_;
   ModalDialogRunner modalDialogs_;
@@ -112,12 +123,14 @@ class TFormMain : public QWidget {
   FilePicker openDialog_;
   TSelectDirDialog folderPicker_;
   LogPane log_;
+  JobProgress progress_;
   // One context for every job of the window, so that the jobs' own guard
   // against running inside each other sees them all.
   JobContext jobContext_;
   std::unique_ptr<MemoLogView> memoView_;
   bool jobRunning_ = false;
   bool sessionEnding_ = false;
+  bool closeAfterJob_ = false;
   // The XML field holds a file handed to the window (command line, drop)
   // that no kind choice or job has met yet.
   bool xmlHandedIn_ = false;
@@ -130,6 +143,7 @@ class TFormMain : public QWidget {
   QPushButton* buttonFile_ = nullptr;
   QPushButton* buttonServer_ = nullptr;
   QPlainTextEdit* memoLog_ = nullptr;
+  StatusBand* statusBand_ = nullptr;
 };
 
 }  // namespace orx

@@ -9,16 +9,19 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSplitter>
+#include <QTimer>
 #include <QWheelEvent>
 #include <csignal>
 #include <filesystem>
 
 #include "app/window/button_placement.h"
 #include "app/window/form_main.h"
+#include "app/window/job_status.h"
 #include "app/window/scripted_dialogs.h"
 #include "app/window/session_end.h"
 #include "package/cipher.h"
 #include "support/xml_document.h"
+#include "testing/https_test_server.h"
 #include "testing/test_support.h"
 
 namespace orx {
@@ -74,14 +77,35 @@ const char* const kSchema =
     "</xs:sequence><xs:anyAttribute processContents=\"skip\"/></xs:complexType></xs:element>"
     "</xs:schema>";
 
-std::string FormAKeyFile() {
+// The band under the log pane that states how a job went.
+constexpr int kStatusHeight = 30;
+
+// The office's key file; its server on 127.0.0.1 when a port is given.
+std::string FormAKeyFile(int port = 0) {
+  const std::string address =
+      port == 0 ? "https://fa.example\" sport=\"443"
+                : "https://127.0.0.1:" + std::to_string(port) + "/\" sport=\"" + std::to_string(port);
   std::string xml =
       "<DATAPACKET Version=\"2.0\"><ROWDATA><ROW PK_Code=\"FA\" orxn=\"7\" NumLocale=\"1\" "
-      "orxk=\"00112233445566778899AABBCCDDEEFF\" sadr=\"https://fa.example\" sport=\"443\"/>"
+      "orxk=\"00112233445566778899AABBCCDDEEFF\" sadr=\"" + address + "\"/>"
       "</ROWDATA></DATAPACKET>";
   EncryptCodStream(xml, "");
   return xml;
 }
+
+// A certificate file, its schema and the office's key file in a scratch
+// folder, and an empty output folder beside them.
+struct JobFiles {
+  JobFiles() {
+    std::filesystem::create_directory(out);
+    fields.xmlPath = dir.Write("certs.xml", "<dataPacket><cert n=\"1\"/></dataPacket>");
+    fields.xsdPath = dir.Write("FA.xsd", kSchema);
+    fields.keyFilePath = dir.Write("FA_007_01_i.cod", FormAKeyFile());
+  }
+  testing::ScratchDir dir;
+  std::string out = dir / "out";
+  CommandLineFields fields;
+};
 
 }  // namespace
 
@@ -99,7 +123,8 @@ class FormMainTest : public QObject {
 
     const std::vector<std::pair<const char*, int>> bands{
         {"PanelTop", 41}, {"PanelXML", 57},    {"PanelXSD", 85},
-        {"PanelICod", 85}, {"PanelButton", 77}, {"MemoLog", 568 - 41 - 57 - 85 - 85 - 77 - 4 * 3}};
+        {"PanelICod", 85}, {"PanelButton", 77},
+        {"MemoLog", 568 - 41 - 57 - 85 - 85 - 77 - 4 * 3 - kStatusHeight}};
     for (const auto& [name, height] : bands) {
       QCOMPARE(bench.Child<QWidget>(name)->height(), height);
       QCOMPARE(bench.Child<QWidget>(name)->width(), 628);
@@ -451,10 +476,19 @@ class FormMainTest : public QObject {
     QTest::addColumn<bool>("withKey");
     QTest::addColumn<bool>("folderChosen");
     QTest::addColumn<bool>("written");
-    QTest::newRow("package file written") << "ButtonFile" << true << true << true;
-    QTest::newRow("package job, folder refused") << "ButtonFile" << true << false << false;
-    QTest::newRow("package job, no key file") << "ButtonFile" << false << true << false;
-    QTest::newRow("server job, no key file") << "ButtonServer" << false << true << false;
+    QTest::addColumn<bool>("schemaInParts");  // the example's, importing its types
+    QTest::addColumn<QString>("status");       // how the status line begins
+    QTest::newRow("package file written")
+        << "ButtonFile" << true << true << true << false << "Файл сформирован: ";
+    QTest::newRow("package file written, schema in parts")
+        << "ButtonFile" << true << true << true << true << "Файл сформирован: ";
+    QTest::newRow("package job, folder refused")
+        << "ButtonFile" << true << false << false << false
+        << "Файл не сформирован: каталог не выбран";
+    QTest::newRow("package job, no key file")
+        << "ButtonFile" << false << true << false << false << "Файл не сформирован: Cannot open file";
+    QTest::newRow("server job, no key file") << "ButtonServer" << false << true << false << false
+                                             << "Сертификаты не отправлены: Cannot open file";
   }
 
   void jobsFromButtons() {
@@ -462,13 +496,17 @@ class FormMainTest : public QObject {
     QFETCH(bool, withKey);
     QFETCH(bool, folderChosen);
     QFETCH(bool, written);
-    testing::ScratchDir dir;
-    const std::string out = dir / "out";
-    std::filesystem::create_directory(out);
-    CommandLineFields fields;
-    fields.xmlPath = dir.Write("certs.xml", "<dataPacket><cert n=\"1\"/></dataPacket>");
-    fields.xsdPath = dir.Write("FA.xsd", kSchema);
-    fields.keyFilePath = withKey ? dir.Write("FA_007_01_i.cod", FormAKeyFile()) : dir / "none.cod";
+    QFETCH(bool, schemaInParts);
+    QFETCH(QString, status);
+    JobFiles files;
+    const testing::ScratchDir& dir = files.dir;
+    const std::string& out = files.out;
+    CommandLineFields& fields = files.fields;
+    if (schemaInParts) {
+      fields.xmlPath = testing::SourceDir() + "/examples/certificates.xml";
+      fields.xsdPath = testing::WriteSchemaInParts(dir.path(), testing::SchemaParts::Imported);
+    }
+    if (!withKey) fields.keyFilePath = dir / "none.cod";
     const std::string statePath = dir / "ConvertorOrx.xml";
     Bench bench(std::string(), statePath);
     bench.form->SetFields(fields);
@@ -505,6 +543,9 @@ class FormMainTest : public QObject {
     QVERIFY(!bench.form->jobRunning());
     QVERIFY(fileButton->isEnabled());
     QVERIFY(serverButton->isEnabled());
+    const QString statusLine = bench.Child<QLabel>("LabelStatus")->text();
+    QVERIFY2(statusLine.startsWith(status), qPrintable(statusLine));
+    QVERIFY(!bench.Child<QWidget>("ButtonCancel")->isVisible());
     const std::string package = out + "/FA_007_01_2008.03.05_x.zip.cod";
     QCOMPARE(std::filesystem::exists(package), written);
     if (written) {
@@ -535,6 +576,171 @@ class FormMainTest : public QObject {
       QVERIFY2(lines[0].startsWith("ошибка: "), qPrintable(lines[0]));
       QCOMPARE(bench.Child<QPlainTextEdit>("MemoLog")->toPlainText(), lines[0]);
     }
+  }
+
+  void statusLine_data() {
+    QTest::addColumn<int>("kind");  // JobKind
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<int>("reached");
+    QTest::addColumn<int>("serverStatus");  // -1: no verdict read
+    QTest::addColumn<bool>("cancelled");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("tone");
+    const int package = int(JobKind::Package);
+    const int server = int(JobKind::Server);
+    const int ok = int(JobOutcome::Succeeded);
+    const int failed = int(JobOutcome::Failed);
+    const int stopped = int(JobOutcome::Cancelled);
+    const int checking = int(JobStep::Validation);
+    const int sending = int(JobStep::Sending);
+    using Tone = StatusLine::Tone;
+    QTest::newRow("package written") << package << ok << int(JobStep::Packing) << -1 << false
+                                     << "Файл сформирован: /out/FA.cod" << int(Tone::Good);
+    QTest::newRow("folder refused") << package << stopped << int(JobStep::Packing) << -1 << false
+                                    << "Файл не сформирован: каталог не выбран" << int(Tone::Plain);
+    QTest::newRow("package cancelled") << package << stopped << checking << -1 << true
+                                       << "Файл не сформирован: отменено оператором"
+                                       << int(Tone::Plain);
+    QTest::newRow("package failed") << package << failed << checking << -1 << false
+                                    << "Файл не сформирован: причина" << int(Tone::Bad);
+    QTest::newRow("accepted") << server << ok << sending << 0 << false
+                              << "Сервер принял сертификаты" << int(Tone::Good);
+    QTest::newRow("accepted with remarks") << server << ok << sending << 1 << false
+                                           << "Сервер принял сертификаты с замечаниями"
+                                           << int(Tone::Doubtful);
+    QTest::newRow("rejected") << server << failed << sending << 2 << false
+                              << "Сервер отклонил сертификаты" << int(Tone::Bad);
+    QTest::newRow("not sent") << server << failed << int(JobStep::Connecting) << -1 << false
+                              << "Сертификаты не отправлены: причина" << int(Tone::Bad);
+    QTest::newRow("sent, no verdict")
+        << server << failed << sending << -1 << false
+        << "Ответ сервера не получен, сервер мог получить сертификаты: причина"
+        << int(Tone::Doubtful);
+    QTest::newRow("cancelled before sending")
+        << server << stopped << int(JobStep::Connecting) << -1 << true
+        << "Сертификаты не отправлены: отменено оператором" << int(Tone::Plain);
+    QTest::newRow("cancelled while sending")
+        << server << stopped << sending << -1 << true
+        << "Отправка прервана: сервер мог уже получить сертификаты" << int(Tone::Doubtful);
+  }
+
+  void statusLine() {
+    QFETCH(int, kind);
+    QFETCH(int, outcome);
+    QFETCH(int, reached);
+    QFETCH(int, serverStatus);
+    QFETCH(bool, cancelled);
+    QFETCH(QString, text);
+    QFETCH(int, tone);
+    JobReport report;
+    report.reached = JobStep(reached);
+    if (serverStatus >= 0) report.serverStatus = serverStatus;
+    report.failure = cancelled ? "отменено" : "причина";
+    report.cancelled = cancelled;
+    const StatusLine line = OutcomeLine(JobKind(kind), JobOutcome(outcome), report, "/out/FA.cod");
+    QCOMPARE(line.text, text);
+    QCOMPARE(int(line.tone), tone);
+  }
+
+  void cancelFromTheWindow_data() {
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("action");  // what the operator does while the job runs
+    QTest::addColumn<QString>("asked");   // how the question asked begins; empty: none
+    QTest::addColumn<QString>("status");  // how the status line begins
+    QTest::addColumn<bool>("windowStays");
+    QTest::newRow("Cancel") << "ButtonFile" << "cancel" << ""
+                            << "Файл не сформирован: отменено оператором" << true;
+    QTest::newRow("window closed, stopping confirmed")
+        << "ButtonFile" << "close, yes" << "Конвертор XML: Задание ещё не закончено."
+        << "Файл не сформирован: отменено оператором" << false;
+    QTest::newRow("window closed, stopping refused")
+        << "ButtonFile" << "close, no" << "Конвертор XML: Задание ещё не закончено."
+        << "Файл сформирован: " << true;
+    QTest::newRow("Cancel while the verdict is awaited")
+        << "ButtonServer" << "cancel when awaited"
+        << "Конвертор XML: Сертификаты уже отправляются: сервер мог их получить"
+        << "Отправка прервана: сервер мог уже получить сертификаты" << true;
+  }
+
+  void cancelFromTheWindow() {
+    QFETCH(QString, button);
+    QFETCH(QString, action);
+    QFETCH(QString, asked);
+    QFETCH(QString, status);
+    QFETCH(bool, windowStays);
+    JobFiles files;
+    testing::ScratchDir& dir = files.dir;
+    const std::string& out = files.out;
+    CommandLineFields& fields = files.fields;
+    // For the server job, a certificate-database server whose verdict does
+    // not come, and a dispatcher that names it; the key file points at the
+    // dispatcher.
+    std::shared_ptr<testing::TestPki> pki;
+    std::optional<testing::ScopedEnv> trust;
+    std::optional<testing::HttpsTestServer> cdb;
+    std::optional<testing::HttpsTestServer> dispatcher;
+    if (button == "ButtonServer") {
+      pki = std::make_shared<testing::TestPki>();
+      trust.emplace("SSL_CERT_FILE", pki->caFile().c_str());
+      testing::HttpsTestServer::Options setup;
+      setup.pki = pki;
+      setup.serverNames = {"127.0.0.1"};
+      testing::HttpsTestReply silent = testing::Reply("<r><status>0</status></r>");
+      silent.stallSeconds = 30;
+      setup.script = {{"/cdb/version", {testing::Reply("<r><certificate/></r>")}},
+                      {"/cdb/save", {silent}}};
+      cdb.emplace(setup);
+      setup.script = {{"/sync/hello",
+                       {testing::Reply("<hello><exchangeProtocol version=\"2\"/><cdb "
+                                       "host=\"127.0.0.1\" port=\"" +
+                                       std::to_string(cdb->port()) + "\" path=\"/cdb/\"/></hello>")}}};
+      dispatcher.emplace(setup);
+      fields.keyFilePath = dir.Write("FA_007_01_i.cod", FormAKeyFile(dispatcher->port()));
+    }
+
+    Bench bench;
+    bench.form->SetFields(fields);
+    bench.Show();
+    bench.dialogs.Push(ScriptedDialogs::Choose(QString::fromStdString(out)));
+    if (action.endsWith("yes") || action.endsWith("awaited")) {
+      bench.dialogs.PushReply([](QMessageBox&) { return QMessageBox::Yes; });
+    }
+    auto* cancel = bench.Child<QPushButton>("ButtonCancel");
+    auto* statusLine = bench.Child<QLabel>("LabelStatus");
+    bool done = false;
+    // Ticks at every turn of the event loop: the first comes while the job
+    // starts, before its first step.
+    QTimer operatorHand;
+    operatorHand.setInterval(action.endsWith("awaited") ? 10 : 0);
+    connect(&operatorHand, &QTimer::timeout, [&] {
+      if (done || !bench.form->jobRunning()) return;
+      if (action == "cancel when awaited" && statusLine->text() != "Ожидание ответа сервера…") {
+        return;
+      }
+      done = true;
+      // As a person does it: through the window's input, which a job
+      // otherwise keeps from the window.
+      if (action.startsWith("cancel")) {
+        QTest::mouseClick(cancel, Qt::LeftButton);
+      } else {
+        bench.form->close();
+      }
+    });
+    operatorHand.start();
+    QTest::mouseClick(bench.Child<QPushButton>(button.toUtf8().constData()), Qt::LeftButton);
+    QTRY_VERIFY(!bench.form->jobRunning());
+    operatorHand.stop();
+
+    QVERIFY(done);
+    QCOMPARE(bench.dialogs.messages().size(), asked.isEmpty() ? 0 : 1);
+    if (!asked.isEmpty()) {
+      QVERIFY2(bench.dialogs.messages().front().startsWith(asked),
+               qPrintable(bench.dialogs.messages().front()));
+    }
+    QVERIFY2(statusLine->text().startsWith(status), qPrintable(statusLine->text()));
+    QCOMPARE(std::filesystem::exists(out + "/FA_007_01_2008.03.05_x.zip.cod"),
+             status.startsWith("Файл сформирован"));
+    QTRY_COMPARE(bench.form->isVisible(), windowStays);
   }
 
   void geometryBetweenRuns_data() {
@@ -624,7 +830,8 @@ class FormMainTest : public QObject {
       first.Show();
       first.form->move(100, 100);
       first.form->resize(600, 500);
-      QTRY_COMPARE(first.Child<QWidget>("MemoLog")->height(), 500 - 41 - 57 - 85 - 85 - 77 - 12);
+      QTRY_COMPARE(first.Child<QWidget>("MemoLog")->height(),
+                   500 - 41 - 57 - 85 - 85 - 77 - 12 - kStatusHeight);
       auto* splitter2 = first.Child<QSplitter>("TntSplitter2");
       splitter2->setSizes({120, splitter2->height() - 123});
       QCOMPARE(first.Child<QWidget>("PanelXSD")->height(), 120);
@@ -641,10 +848,10 @@ class FormMainTest : public QObject {
     }
     names.sort();
     QCOMPARE(names.join(' '),
-             "ButtonAbout ButtonFile ButtonServer ComboBoxTypeDocument EditICod EditXML EditXSD "
-             "LabelICod LabelTypeDocument LabelXML LabelXSD MemoLog PanelButton PanelICod PanelSelectICod PanelSelectXML "
-             "PanelSelectXSD PanelTop PanelXML PanelXSD TntSplitter1 TntSplitter2 TntSplitter3 "
-             "TntSplitter4");
+             "ButtonAbout ButtonCancel ButtonFile ButtonServer ComboBoxTypeDocument EditICod EditXML "
+             "EditXSD LabelICod LabelStatus LabelTypeDocument LabelXML LabelXSD MemoLog PanelButton "
+             "PanelICod PanelSelectICod PanelSelectXML PanelSelectXSD PanelStatus PanelTop PanelXML "
+             "PanelXSD ProgressJob TntSplitter1 TntSplitter2 TntSplitter3 TntSplitter4");
 
     Bench second(std::string(), path);
     second.Show();
@@ -653,7 +860,8 @@ class FormMainTest : public QObject {
     QCOMPARE(second.Child<QWidget>("PanelXML")->height(), 57);
     QCOMPARE(second.Child<QWidget>("PanelICod")->height(), 85);
     QCOMPARE(second.Child<QWidget>("PanelButton")->height(), 77);
-    QCOMPARE(second.Child<QWidget>("MemoLog")->height(), 500 - 41 - 57 - 120 - 85 - 77 - 12);
+    QCOMPARE(second.Child<QWidget>("MemoLog")->height(),
+             500 - 41 - 57 - 120 - 85 - 77 - 12 - kStatusHeight);
   }
 };
 

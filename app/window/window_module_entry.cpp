@@ -3,14 +3,11 @@
 
 #include "app/window/run_window.h"
 #include "app/window_module.h"
-#include "exchange/https_connection.h"
 
 static_assert(std::string_view(orx::kWindowEntryName) == "orx_window_main");
 
 extern "C" __attribute__((visibility("default"))) int orx_window_main(
     const orx::WindowStart* start) {
-  // Before the window starts the threads its jobs run on.
-  orx::InitHttpsLibraries();
   return orx::RunWindow(*start->argc, start->argv, *start->fields, *start->params,
                         *start->events, *start->clock);
 }
