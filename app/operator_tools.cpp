@@ -159,11 +159,11 @@ class DeclaredEntry {
 std::string OwnFolder(const std::string& folder) {
   std::error_code failed;
   std::filesystem::create_directories(folder, failed);
-  if (failed) throw Error("Cannot create folder \"" + folder + "\". " + failed.message());
+  if (failed) throw Error("Не удалось создать каталог \"" + folder + "\". " + failed.message());
   struct stat link {};
   struct stat info {};
   if (::lstat(folder.c_str(), &link) != 0 || ::stat(folder.c_str(), &info) != 0) {
-    throw Error("Cannot create folder \"" + folder + "\". " + std::strerror(errno));
+    throw Error("Не удалось создать каталог \"" + folder + "\". " + std::strerror(errno));
   }
   const uid_t uid = ::geteuid();
   const uid_t owner = link.st_uid != uid ? link.st_uid : info.st_uid;

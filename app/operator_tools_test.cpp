@@ -12,6 +12,7 @@
 
 #include "package/cipher.h"
 #include "package/package_archive.h"
+#include "package/package_inspection.h"
 #include "support/xml_parse_guard.h"
 #include "testing/test_support.h"
 
@@ -273,7 +274,7 @@ INSTANTIATE_TEST_SUITE_P(
         // A C string comparison would take it for sync.xml.
         InspectCase{"entry name with a zero byte", kOfficeKey, kOfficeKey,
                     [](std::string& bytes) { RenameEntry(bytes, std::string("sync.xml\0../../evil", 20)); },
-                    "ошибка: The archive's entry is not sync.xml\n"},
+                    "ошибка: " + std::string(kNotSyncEntry) + "\n"},
         // Would hold the parser for minutes.
         InspectCase{"a crowded start tag in the entry", kOfficeKey, kOfficeKey,
                     [](std::string& bytes) { Repack(bytes, CrowdedEntry()); },

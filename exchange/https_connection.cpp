@@ -545,7 +545,7 @@ bool THttpsConnection::SendHttpsRequest() {
   impl.certProblem.clear();
   if (!impl.handle) {
     lastError_ = CURLE_FAILED_INIT;
-    lastErrorDetail_ = "no request prepared";
+    lastErrorDetail_ = "запрос не подготовлен";
     return false;
   }
   CURL* h = impl.handle.get();
@@ -640,10 +640,10 @@ bool THttpsConnection::Finish(int result) {
     lastErrorDetail_ = impl.errorBuffer;
     if (impl.replyTooLarge || rc == CURLE_FILESIZE_EXCEEDED) {
       lastError_ = CURLE_FILESIZE_EXCEEDED;
-      lastErrorDetail_ = "the server's reply is larger than " +
-                         std::to_string(RequestLimits.replyBytes) + " bytes";
+      lastErrorDetail_ = "ответ сервера больше " + std::to_string(RequestLimits.replyBytes) +
+                         " байт";
     } else if (rc == CURLE_ABORTED_BY_CALLBACK && impl.stoppedByCaller) {
-      lastErrorDetail_ = "stopped by the caller";
+      lastErrorDetail_ = "остановлено по просьбе вызывающей стороны";
     } else if ((rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK) &&
                impl.watch) {
       lastError_ = CURLE_OPERATION_TIMEDOUT;
@@ -660,11 +660,11 @@ bool THttpsConnection::Finish(int result) {
       long status = 0;
       curl_easy_getinfo(impl.handle.get(), CURLINFO_RESPONSE_CODE, &status);
       if (!impl.alertReceived.empty() || lastErrorDetail_.find(" alert ") != std::string::npos) {
-        lastErrorDetail_ = "the server refused the client certificate " + impl.certSent + ": " +
+        lastErrorDetail_ = "сервер отверг сертификат клиента " + impl.certSent + ": " +
                            lastErrorDetail_;
       } else if (status == 0) {
-        lastErrorDetail_ = "the server ended the connection after the client certificate " +
-                           impl.certSent + ", probably refusing it: " + lastErrorDetail_;
+        lastErrorDetail_ = "сервер закрыл соединение после сертификата клиента " +
+                           impl.certSent + ", вероятно, отвергнув его: " + lastErrorDetail_;
       }
     } else if (rc == CURLE_SSL_CONNECT_ERROR && !GostEngineLoaded()) {
       // A server that speaks only GOST TLS ends the handshake at once.

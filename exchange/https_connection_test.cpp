@@ -195,8 +195,8 @@ TEST_F(HttpsConnectionTest, ARefusedCertificateIsNamed) {
     const std::string message = ThrownMessage([&] { Get(server, "/sync/hello", "Form A"); });
     EXPECT_EQ(message.rfind("SendHttpsRequest: [ErrorCode ", 0), 0u) << message;
     // TLS 1.3 servers may drop the connection before their alert is read.
-    const std::string refused = tls == "1.2" ? " (the server refused the client certificate "
-                                             : "client certificate ";
+    const std::string refused = tls == "1.2" ? " (сервер отверг сертификат клиента "
+                                             : " клиента ";
     EXPECT_NE(message.find("]" + ErrorCodeText(connection_.LastError()) + " ("), std::string::npos)
         << message;
     EXPECT_NE(message.find(refused + "\"CN=Office 7 Form A,O=Test\" (" + (store_ / "a.pem") + ")"),
@@ -386,7 +386,7 @@ TEST_F(HttpsConnectionTest, TransferFailuresAreFailuresOfTheSend) {
   Use(server);
   const testing::LoopbackListener silent;  // takes connections, never answers
   const std::string tooLarge =
-      " (the server's reply is larger than " + std::to_string(limits.replyBytes) + " bytes)";
+      " (ответ сервера больше " + std::to_string(limits.replyBytes) + " байт)";
   const std::string timedOut = "SendHttpsRequest: [ErrorCode 28]Истекло время ожидания (";
   const std::string upload(1536 * 1024, 'u');
   const struct {

@@ -80,9 +80,9 @@ void ListCertificates(LogPane& log, std::string_view reply) {
   }
   while (stream.NextElement() && !(stream.Depth() == 1 && !stream.AtStart())) {
     if (!stream.AtStart() || stream.Depth() != 2 || stream.Name() != "certificate") continue;
-    const std::string id = Required(stream.Attribute("id"), "Attribute \"id\" not found");
+    const std::string id = Required(stream.Attribute("id"), MissingAttributeText("id"));
     const std::string verdict =
-        Required(stream.Attribute("status-text"), "Attribute \"status-text\" not found");
+        Required(stream.Attribute("status-text"), MissingAttributeText("status-text"));
     log.Append("    Бланк " + id + "  " + verdict);
     while (stream.NextElement() && !(stream.Depth() == 2 && !stream.AtStart())) {
       if (!stream.AtStart() || stream.Depth() != 3 || stream.Name() != "error") continue;
@@ -102,10 +102,10 @@ void ListCertificates(LogPane& log, std::string_view reply) {
 void ReadVerdict(JobContext& context, std::string_view reply, const std::string& recorded) {
   context.log.ProcessPendingEvents();
   const VerdictHead head = ReadHead(reply);
-  if (!head.hasStatus) throw Error("Node \"status\" not found");
+  if (!head.hasStatus) throw Error("Узел \"status\" не найден");
   if (!head.statusReadable) throw Error("Element does not contain a single text node");
   const std::optional<std::int64_t> status = ParseWholeNumber(head.status);
-  if (!status) throw Error("Status is not a whole number");
+  if (!status) throw Error("Статус не является целым числом");
   context.report.serverStatus = *status;
 
   if (*status == 0) {

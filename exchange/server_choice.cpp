@@ -69,13 +69,13 @@ void CheckProtocol(std::string_view caller, EventSink& events, const XmlNode& ro
 
 std::string RequiredAttribute(const XmlNode& node, std::string_view name) {
   std::optional<std::string> value = node.Attribute(name);
-  if (!value) throw Error("Attribute \"" + std::string(name) + "\" not found");
+  if (!value) throw Error(MissingAttributeText(name));
   return std::move(*value);
 }
 
 std::int32_t PortOf(const XmlNode& server) {
   const std::optional<std::int64_t> port = ParseWholeNumber(server.Attribute("port"));
-  if (!port) throw Error("Port is not a whole number");
+  if (!port) throw Error("Порт не является целым числом");
   // The connection refuses ports outside 0..65535 itself; only a value that
   // would not survive the narrowing has to be stopped here.
   if (*port < INT32_MIN || *port > INT32_MAX) throw Error("Range check error");

@@ -21,7 +21,7 @@ constexpr std::size_t kPieceSize = 8192;
   ERR_clear_error();
   char reason[256] = "unknown error";
   if (code != 0) ERR_error_string_n(code, reason, sizeof reason);
-  throw Error(std::string("Package cipher: ") + operation + " failed: " + reason);
+  throw Error(std::string("Шифр пакета: сбой ") + operation + ": " + reason);
 }
 
 // Transforms length bytes at data in place, the register starting at iv.
@@ -32,7 +32,7 @@ void Transform(unsigned char* data, std::size_t length, std::string_view keyText
   // The key bytes are the text's own character codes; EVP reads exactly 32,
   // so a shorter text would make it read past the end.
   if (keyText.size() < kKeySize) {
-    throw Error("The office key is shorter than " + std::to_string(kKeySize) + " characters");
+    throw Error("Ключ отделения короче " + std::to_string(kKeySize) + " символов");
   }
   // EVP_CIPHER_CTX_free also wipes the key schedule and the register.
   CHandle<EVP_CIPHER_CTX, EVP_CIPHER_CTX_free> ctx(EVP_CIPHER_CTX_new());

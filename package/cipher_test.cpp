@@ -136,7 +136,7 @@ TEST(PackageCipher, KeyTextSelection) {
       EncryptCodStream(stream, shortKey);
       ADD_FAILURE() << shortKey;
     } catch (const Error& e) {
-      EXPECT_STREQ(e.what(), "The office key is shorter than 32 characters");
+      EXPECT_STREQ(e.what(), "Ключ отделения короче 32 символов");
     }
     EXPECT_EQ(stream, plain);  // untouched
     EXPECT_THROW(DecryptCodStream(stream, shortKey), Error);

@@ -317,7 +317,7 @@ PackageFile::PackageFile(const std::string& path, std::string_view officeKey,
   zip_stat_init(&stat);
   if (entries < 1 || zip_stat_index(archive_.get(), 0, ZIP_FL_ENC_RAW, &stat) != 0 ||
       head.size() < kLocalHeaderSize) {
-    throw Error("The archive holds no entry; a package holds the one entry sync.xml");
+    throw Error("В архиве нет ни одного файла; в пакете должен быть один файл sync.xml");
   }
   // The name as it stands in the header, whole: libzip hands it out as a C
   // string, which a zero byte would cut short ("sync.xml\0../../evil"). The
@@ -325,13 +325,13 @@ PackageFile::PackageFile(const std::string& path, std::string_view officeKey,
   const std::string name = source_->Read(kLocalHeaderSize, Little16(head, 26), path);
   fact("entry", name);
   if (entries != 1) {
-    throw Error("The archive holds " + std::to_string(entries) +
-                " entries; a package holds the one entry sync.xml");
+    throw Error("Файлов в архиве: " + std::to_string(entries) +
+                "; в пакете должен быть один файл sync.xml");
   }
-  if (name != kEntryName) throw Error("The archive's entry is not sync.xml");
+  if (name != kEntryName) throw Error(std::string(kNotSyncEntry));
   fact("size", std::to_string(stat.size));
   fact("method", MethodName(stat.comp_method));
-  if (stat.encryption_method != ZIP_EM_NONE) throw Error("The entry is enciphered inside the archive");
+  if (stat.encryption_method != ZIP_EM_NONE) throw Error("Файл sync.xml зашифрован внутри архива");
 }
 
 PackageFile::~PackageFile() = default;
@@ -359,7 +359,7 @@ std::size_t PackageFile::Entry::Read(char* buffer, std::size_t length) {
   if (got < 0) throw Error(zip_file_strerror(file_));
   read_ += static_cast<std::uint64_t>(got);
   if ((got == 0 && read_ != size_) || read_ > size_) {
-    throw Error("The entry holds " + std::to_string(read_) + " bytes, its header says " +
+    throw Error("В файле sync.xml " + std::to_string(read_) + " байт, а в его заголовке указано " +
                 std::to_string(size_));
   }
   return static_cast<std::size_t>(got);

@@ -15,6 +15,9 @@ struct zip_file;
 
 namespace orx {
 
+// Why an archive whose one entry has another name is no package.
+inline constexpr std::string_view kNotSyncEntry = "Файл в архиве называется не sync.xml";
+
 // The parts of a package file's name, CODE_NNN_LL_YYYY.MM.DD_x.zip.cod, with
 // a code of a known document kind.
 struct PackageName {

@@ -145,15 +145,15 @@ class SchemaChecker::Compiled {
       schema_.reset(xmlSchemaParse(parser.get()));
     }
     if (!schema_) {
-      throw Error(Reason(error).value_or("The schema \"" + xsdPath + "\" cannot be compiled"));
+      throw Error(Reason(error).value_or("Не удалось скомпилировать схему \"" + xsdPath + "\""));
     }
     const char* found = reinterpret_cast<const char*>(schema_->targetNamespace);
     if (found == nullptr) {
-      throw Error("The schema has no target namespace, expected '" +
+      throw Error("У схемы нет целевого пространства имён, ожидается '" +
                   std::string(CertNamespaceUri) + "'");
     }
     if (CertNamespaceUri != found) {
-      throw Error("The schema's target namespace is '" + std::string(found) + "', expected '" +
+      throw Error("Целевое пространство имён схемы '" + std::string(found) + "', ожидается '" +
                   std::string(CertNamespaceUri) + "'");
     }
   }
@@ -222,7 +222,7 @@ std::uint64_t Validate(xmlSchemaPtr schema, xmlParserInputBufferPtr input,
     throw Error("Проверка по схеме прервана внутренней ошибкой (код " + std::to_string(result) + ")");
   }
   if (result != 0 && problems.count() == 0) {
-    problems.Add("The document is not valid (code " + std::to_string(result) + ")");
+    problems.Add("Документ не соответствует схеме (код " + std::to_string(result) + ")");
     problems.RethrowFailure();
   }
   return problems.count();

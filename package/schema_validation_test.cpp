@@ -229,7 +229,8 @@ TEST_F(SchemaValidationTest, SchemaProblemsThrowInsteadOfReporting) {
   const std::pair<std::string, std::string> schemas[] = {
       {"<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"urn:other\"/>",
        "urn:other"},
-      {"<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"/>", "no target namespace"},
+      {"<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\"/>",
+       "нет целевого пространства имён"},
       {"<notschema/>", "is not a schema"},
       {"<xs:schema xmlns:xs=\"http://www.w3.org/2001/XMLSchema\" targetNamespace=\"urn:orx-rf:certificates\">"
        "<xs:include schemaLocation=\"http://127.0.0.1:9/remote.xsd\"/></xs:schema>",

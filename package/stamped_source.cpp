@@ -201,7 +201,7 @@ class Stamper {
     if (dtd != nullptr && xmlIsXHTML(dtd->SystemID, dtd->ExternalID) > 0) options_ = XML_SAVE_XHTML;
 
     save_.reset(xmlSaveToIO(&CrLfWriter::Callback, nullptr, &out_, encoding_.c_str(), options_));
-    if (!save_) throw Error("Cannot serialise the XML document in encoding " + encoding_);
+    if (!save_) throw SerialiseError(encoding_);
 
     std::string declaration = "<?xml version=\"";
     declaration += doc->version != nullptr ? reinterpret_cast<const char*>(doc->version) : "1.0";
@@ -235,11 +235,11 @@ class Stamper {
     {
       SavePtr save(xmlSaveToIO(&AppendToString, nullptr, &text, encoding_.c_str(), options_));
       if (!save || xmlSaveTree(save.get(), copy.get()) < 0 || xmlSaveFlush(save.get()) < 0) {
-        throw Error("Cannot serialise the XML document in encoding " + encoding_);
+        throw SerialiseError(encoding_);
       }
     }
     const auto end = text.rfind("</");
-    if (end == std::string::npos) throw Error("Cannot serialise the root element");
+    if (end == std::string::npos) throw Error("Не удалось записать корневой элемент документа");
     rootEndTag_ = text.substr(end);
     text.erase(end);
     return text;
@@ -283,7 +283,7 @@ class Stamper {
   void Flush() {
     if (xmlSaveFlush(save_.get()) < 0) {
       if (out_.failed()) out_.RethrowFailure();
-      throw Error("Cannot serialise the XML document in encoding " + encoding_);
+      throw SerialiseError(encoding_);
     }
   }
 

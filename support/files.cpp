@@ -133,12 +133,12 @@ std::string ReplacedFile(std::string_view target) {
     if (S_ISREG(info.st_mode)) return path;
     if (S_ISDIR(info.st_mode)) throw CannotCreate(target, EISDIR);
     if (!S_ISLNK(info.st_mode)) {
-      throw Error("Cannot create file \"" + std::string(target) + "\". Not a regular file");
+      throw Error("Cannot create file \"" + std::string(target) + "\". Это не обычный файл");
     }
     if (info.st_uid != uid) {
       throw Error("Cannot create file \"" + std::string(target) +
-                  "\". A symbolic link of another user (uid " + std::to_string(info.st_uid) +
-                  ") is not followed: \"" + path + "\"");
+                  "\". Символическая ссылка другого пользователя (uid " +
+                  std::to_string(info.st_uid) + ") не используется: \"" + path + "\"");
     }
     if (links == kMaxLinks) throw CannotCreate(target, ELOOP);
     std::string next(static_cast<std::size_t>(info.st_size > 0 ? info.st_size : PATH_MAX) + 1, '\0');

@@ -297,9 +297,10 @@ TEST(WriteFileAtomically, ReplacesTargetOrLeavesItUntouched) {
       {target + "/pkg.cod", "Cannot create file \"" + target + "/pkg.cod\". Not a directory"},
       {dir.path().string(), "Cannot create file \"" + dir.path().string() + "\". Is a directory"},
       // Never opened, so a FIFO nobody reads cannot block the write.
-      {dir / "fifo", "Cannot create file \"" + dir / "fifo" + "\". Not a regular file"},
-      {"/dev/null", "Cannot create file \"/dev/null\". Not a regular file"},
-      {dir / "link-to-fifo", "Cannot create file \"" + dir / "link-to-fifo" + "\". Not a regular file"},
+      {dir / "fifo", "Cannot create file \"" + dir / "fifo" + "\". Это не обычный файл"},
+      {"/dev/null", "Cannot create file \"/dev/null\". Это не обычный файл"},
+      {dir / "link-to-fifo",
+       "Cannot create file \"" + dir / "link-to-fifo" + "\". Это не обычный файл"},
   };
   ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
   fs::create_symlink("fifo", dir / "link-to-fifo");
@@ -339,8 +340,10 @@ TEST(WriteFileAtomically, FollowsOnlyTheUsersOwnLinks) {
     GTEST_SKIP() << "links of another user need root";
   }
   EXPECT_EQ(MessageOf([&] { WriteFileAtomically("redirected", dir / "planted.cod"); }),
-            "Cannot create file \"" + dir / "planted.cod" + "\". A symbolic link of another user (uid " +
-                std::to_string(geteuid() + 1) + ") is not followed: \"" + dir / "planted.cod" + "\"");
+            "Cannot create file \"" + dir / "planted.cod" +
+                "\". Символическая ссылка другого пользователя (uid " +
+                std::to_string(geteuid() + 1) + ") не используется: \"" + dir / "planted.cod" +
+                "\"");
   EXPECT_TRUE(fs::is_symlink(dir.path() / "planted.cod"));
   EXPECT_EQ(ReadFile(real), "chained.xml");
 }

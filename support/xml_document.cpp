@@ -91,6 +91,16 @@ void RefuseOversizeDocument(std::string_view bytes) {
   }
 }
 
+Error SerialiseError(std::string_view encoding, std::string_view reason) {
+  std::string text = "Не удалось записать XML-документ в кодировке " + std::string(encoding);
+  if (!reason.empty()) text.append(": ").append(reason);
+  return Error(text);
+}
+
+std::string MissingAttributeText(std::string_view name) {
+  return "Атрибут \"" + std::string(name) + "\" не найден";
+}
+
 Error XmlParseError(std::string_view source, std::string_view reason, int line) {
   std::string text = XmlReasonWording(reason);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -370,9 +380,7 @@ std::string XmlDocument::Text() const {
   }
   CHandle<xmlChar, [](xmlChar* text) { xmlFree(text); }> dumped(raw);
   if (!dumped || size < 0) {
-    std::string message = std::string("Cannot serialise the XML document in encoding ") + encoding;
-    if (first.set()) message += ": " + first.message();
-    throw Error(message);
+    throw SerialiseError(encoding, first.set() ? first.message() : std::string());
   }
   // libxml2 never writes a raw CR (it escapes CR as &#13;), so every LF is a
   // line end.

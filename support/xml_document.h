@@ -39,6 +39,13 @@ inline constexpr const char* kUnparsedDocument = "XML-документ не уд
 // Throws Error for bytes longer than libxml2's int lengths can hold.
 void RefuseOversizeDocument(std::string_view bytes);
 
+// A document that libxml2 could not write out in encoding, with libxml2's
+// reason when there is one.
+Error SerialiseError(std::string_view encoding, std::string_view reason = {});
+
+// The reason given when an element lacks a required attribute.
+std::string MissingAttributeText(std::string_view name);
+
 // The first error a libxml2 parser or validator reports. libxml2 may report
 // follow-on errors after the first fatal one ("Extra content", "Premature
 // end"); the first is the one that names the fault. An encoding error comes

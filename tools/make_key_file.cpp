@@ -51,18 +51,21 @@ int PrintIv() {
 // of text, and a mistaken file name must not read a disk image into memory.
 std::string ReadKeyText(const std::string& path) {
   constexpr std::size_t kLimit = 64 * 1024;
+  constexpr const char* kTooLong = "Текст ключа длиннее 64 КиБ";
   std::string text;
   if (path == "-") {
     char buffer[4096];
     std::size_t got = 0;
     while ((got = std::fread(buffer, 1, sizeof buffer, stdin)) > 0) {
       text.append(buffer, got);
-      if (text.size() > kLimit) throw orx::Error("The key text is longer than 64 KiB");
+      if (text.size() > kLimit) throw orx::Error(kTooLong);
     }
-    if (std::ferror(stdin)) throw orx::Error("Cannot read the key text from standard input");
+    if (std::ferror(stdin)) {
+      throw orx::Error("Не удалось прочитать текст ключа со стандартного ввода");
+    }
   } else {
     text = orx::FileToString(path);
-    if (text.size() > kLimit) throw orx::Error("The key text is longer than 64 KiB");
+    if (text.size() > kLimit) throw orx::Error(kTooLong);
   }
   if (!text.empty() && text.back() == '\n') text.pop_back();
   if (!text.empty() && text.back() == '\r') text.pop_back();
@@ -100,7 +103,7 @@ int main(int argc, char** argv) {
 
   try {
     const std::string keyText = keyFile.empty() ? std::string() : ReadKeyText(keyFile);
-    if (!keyFile.empty() && keyText.empty()) throw orx::Error("The key file holds no key text");
+    if (!keyFile.empty() && keyText.empty()) throw orx::Error("В файле ключа нет текста ключа");
     std::string bytes = orx::FileToString(input);
     if (decipher) {
       orx::DecryptCodStream(bytes, keyText);
