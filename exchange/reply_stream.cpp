@@ -1,6 +1,5 @@
 #include "exchange/reply_stream.h"
 
-#include <climits>
 #include <new>
 
 #include "support/error.h"
@@ -20,9 +19,7 @@ bool IsText(int type) {
 
 ReplyStream::ReplyStream(std::string_view reply) : bytes_(reply) {
   InitXmlLibrary();
-  if (reply.size() > static_cast<std::size_t>(INT_MAX)) {
-    throw Error("The XML document is too large (" + std::to_string(reply.size()) + " bytes)");
-  }
+  RefuseOversizeDocument(reply);
   RefuseBeforeParse(reply, true);
   static const char kEmpty[] = "";
   // Read as UTF-8 whatever the declaration says, with libxml2's own limits
@@ -37,7 +34,7 @@ ReplyStream::ReplyStream(std::string_view reply) : bytes_(reply) {
 
 void ReplyStream::Fail() const {
   if (first_.set()) throw XmlParseError(bytes_, first_.message(), first_.line());
-  throw XmlParseError(bytes_, "The XML document could not be parsed", 0);
+  throw XmlParseError(bytes_, kUnparsedDocument, 0);
 }
 
 bool ReplyStream::NextElement() {

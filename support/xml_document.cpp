@@ -85,6 +85,12 @@ const xmlChar* NamespaceUri(xmlNodePtr node) { return node->ns != nullptr ? node
 
 }  // namespace
 
+void RefuseOversizeDocument(std::string_view bytes) {
+  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
+    throw Error("XML-документ слишком велик (" + std::to_string(bytes.size()) + " байт)");
+  }
+}
+
 Error XmlParseError(std::string_view source, std::string_view reason, int line) {
   std::string text = XmlReasonWording(reason);
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
@@ -116,7 +122,7 @@ Error XmlFirstError::ParseError(std::string_view source, const xmlParserCtxt& ct
   if (set_) return XmlParseError(source, message_, line_);
   const xmlError& last = ctxt.lastError;
   if (last.message != nullptr) return XmlParseError(source, last.message, last.line);
-  return XmlParseError(source, "The XML document could not be parsed", 0);
+  return XmlParseError(source, kUnparsedDocument, 0);
 }
 
 bool IsWideEncoding(std::string_view name) {
@@ -281,9 +287,7 @@ XmlNode XmlNode::AddChild(std::string_view name, int index) {
 XmlDocument XmlDocument::Parse(std::string_view bytes, std::string_view url,
                                std::optional<std::size_t> treeBytes) {
   InitXmlLibrary();
-  if (bytes.size() > static_cast<std::size_t>(INT_MAX)) {
-    throw Error("The XML document is too large (" + std::to_string(bytes.size()) + " bytes)");
-  }
+  RefuseOversizeDocument(bytes);
   // A bounded parse reads the bytes as UTF-8 only (a declared encoding is
   // ignored, a zero byte of a wide encoding refused).
   RefuseBeforeParse(bytes, treeBytes.has_value());

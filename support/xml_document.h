@@ -33,6 +33,12 @@ inline constexpr int kXmlParseOptions = XML_PARSE_NOENT | XML_PARSE_NONET | XML_
 // line ends at the end of reason dropped; source is the text the parser read.
 Error XmlParseError(std::string_view source, std::string_view reason, int line);
 
+// The reason when a parser failed without saying why.
+inline constexpr const char* kUnparsedDocument = "XML-документ не удалось разобрать";
+
+// Throws Error for bytes longer than libxml2's int lengths can hold.
+void RefuseOversizeDocument(std::string_view bytes);
+
 // The first error a libxml2 parser or validator reports. libxml2 may report
 // follow-on errors after the first fatal one ("Extra content", "Premature
 // end"); the first is the one that names the fault. An encoding error comes
@@ -137,9 +143,9 @@ class XmlDocument {
   // bytes are read where they lie, not copied; the tree takes at most about
   // treeBytes bytes, one text as long as the bytes allow, but a comment,
   // attribute value or other single piece no more than libxml2's usual
-  // limit; a document beyond that fails with the reason "Document too large
-  // to be read", one with an internal DTD subset with "Internal DTD subset
-  // not allowed".
+  // limit; a document beyond that fails with the reason "Документ слишком
+  // велик для чтения", one with an internal DTD subset with "Внутреннее
+  // подмножество DTD не допускается".
   static XmlDocument Parse(std::string_view bytes, std::string_view url = {},
                            std::optional<std::size_t> treeBytes = std::nullopt);
   // As Parse, from text set as the document's text: cut at the first zero

@@ -32,10 +32,6 @@ int ReadUnread(void* watch, char* buffer, int length) {
   return static_cast<int>(count);
 }
 
-constexpr const char* kTooLarge = "Document too large to be read";
-constexpr const char* kInternalSubset = "Internal DTD subset not allowed";
-constexpr const char* kNotUtf8 = "Document is not UTF-8 text";
-constexpr const char* kManyDefaults = "Слишком много атрибутов по умолчанию из DTD";
 
 // What libxml2 spends on a node beside its text, with a name in its
 // dictionary and the allocator's share: an estimate on the high side.

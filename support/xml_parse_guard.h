@@ -18,8 +18,12 @@ namespace orx {
 // libxml2 compares a start tag's attributes with each other pair by pair, so
 // a tag with a hundred thousand of them holds the parse for minutes.
 inline constexpr std::size_t kMostAttributes = 1000;
-// The reason a document with such a tag is refused.
-inline constexpr const char* kCrowdedTag = "Too many attributes in one start tag";
+// The reasons a document is refused with, before or while it is parsed.
+inline constexpr const char* kCrowdedTag = "Слишком много атрибутов в одном открывающем теге";
+inline constexpr const char* kManyDefaults = "Слишком много атрибутов по умолчанию из DTD";
+inline constexpr const char* kNotUtf8 = "Документ не является текстом в кодировке UTF-8";
+inline constexpr const char* kTooLarge = "Документ слишком велик для чтения";
+inline constexpr const char* kInternalSubset = "Внутреннее подмножество DTD не допускается";
 
 // Finds a start tag with more than kMostAttributes attributes in a document
 // read piece by piece, before the parser is given it. The bytes are read as
@@ -84,9 +88,9 @@ class DefaultAttributeGuard {
 };
 
 // Throws XmlParseError for bytes no parser should be given: a start tag with
-// more than kMostAttributes attributes ("Too many attributes in one start
-// tag") and, when utf8Only, bytes that are not UTF-8 or hold a zero byte
-// ("Document is not UTF-8 text"). The attribute count is exact for any
+// more than kMostAttributes attributes (kCrowdedTag) and, when utf8Only,
+// bytes that are not UTF-8 or hold a zero byte (kNotUtf8). The attribute
+// count is exact for any
 // encoding that keeps ASCII as it is.
 void RefuseBeforeParse(std::string_view bytes, bool utf8Only);
 
@@ -113,7 +117,7 @@ void WatchParse(xmlParserCtxt& ctxt, ParseWatch& watch);
 // builds the tree within budget bytes: a piece that would take it further,
 // a comment, attribute value or other single piece longer than libxml2's
 // usual limit, or an internal DTD subset stops the parse with watch.refusal
-// set ("Document too large to be read", "Internal DTD subset not allowed").
+// set (kTooLarge, kInternalSubset).
 // The declared encoding is ignored: the bytes are read as UTF-8. Returns the
 // document the parser built, which the caller owns (possibly partial or
 // nullptr: the caller judges the outcome).
