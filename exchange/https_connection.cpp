@@ -409,6 +409,7 @@ bool THttpsConnection::ConnectToHttpsServer(std::string_view verb) {
   CloseHandles();
   lastErrorDetail_.clear();
   endingLimit_.clear();
+  stoppedByCaller_ = false;
   if (Port < 0 || Port > 65535) throw Error("Range check error");
   if (const CURLcode init = InitLibraries(); init != CURLE_OK) return Fail(init);
   if (OuterDeadline && std::chrono::steady_clock::now() >= OuterDeadline->at) {
@@ -539,6 +540,7 @@ bool THttpsConnection::SendHttpsRequest() {
   Impl& impl = *impl_;
   lastErrorDetail_.clear();
   endingLimit_.clear();
+  stoppedByCaller_ = false;
   impl.body.clear();
   impl.complete = false;
   impl.noMatchingCert = false;
@@ -644,6 +646,7 @@ bool THttpsConnection::Finish(int result) {
                          " байт";
     } else if (rc == CURLE_ABORTED_BY_CALLBACK && impl.stoppedByCaller) {
       lastErrorDetail_ = "остановлено по просьбе вызывающей стороны";
+      stoppedByCaller_ = true;
     } else if ((rc == CURLE_OPERATION_TIMEDOUT || rc == CURLE_ABORTED_BY_CALLBACK) &&
                impl.watch) {
       lastError_ = CURLE_OPERATION_TIMEDOUT;

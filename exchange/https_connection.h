@@ -119,6 +119,8 @@ class THttpsConnection {
   // When a time limit ended the last request, the operator's words for it
   // ("нет соединения с сервером за 60 с"); empty otherwise.
   const std::string& EndingLimit() const { return endingLimit_; }
+  // True when TransferProgress stopped the last request (LastError 42).
+  bool StoppedByCaller() const { return stoppedByCaller_; }
 
  private:
   bool Fail(int curlCode, std::string detail = {});
@@ -134,6 +136,7 @@ class THttpsConnection {
   std::uint32_t lastError_ = 0;
   std::string lastErrorDetail_;
   std::string endingLimit_;
+  bool stoppedByCaller_ = false;
 };
 
 // One GET from start to end; returns the body (UTF-8). Throws Error

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "exchange/replies.h"
+#include "package/job_context.h"
 #include "support/error.h"
 #include "support/kelma_win.h"
 #include "support/xml_document.h"
@@ -133,6 +134,8 @@ std::optional<std::string> TryServer(THttpsConnection& connection, const Attempt
     return std::nullopt;
   }
   if (!connection.SendHttpsRequest()) {
+    // The operator's Cancel is no fault of the server's.
+    if (connection.StoppedByCaller()) throw JobCancelled();
     RecordRequestFault(attempt, "/version (Syn.SendHttpsRequest)", connection);
     return std::nullopt;
   }
@@ -178,6 +181,8 @@ std::string FindSuitableUrl(THttpsConnection& connection, std::string_view ident
       if (std::optional<std::string> path = TryServer(connection, attempt, server)) {
         return std::move(*path);
       }
+    } catch (const JobCancelled&) {
+      throw;
     } catch (const std::exception&) {
       // A server that cannot be asked, or whose answer cannot be read, is
       // passed over without a word: the next one may do.

@@ -518,23 +518,28 @@ TEST_F(SyncJobTest, CancelStopsTheJobWhereItIs) {
   struct Case {
     std::string name;
     JobStep at;            // the runner takes the Cancel at this step
+    int passing;           // after letting this many blocking calls of it pass
     bool whenEventsPending;  // or the window, when the job lets its events through
     Lines lines;
     Records records;
   };
   const Case cases[] = {
-      {"while the document is checked", JobStep::Validation, false, {notSent}, {cancelled}},
-      {"while hello goes out", JobStep::Connecting, false, {kDone, notSent},
+      {"while the document is checked", JobStep::Validation, 0, false, {notSent}, {cancelled}},
+      {"while hello goes out", JobStep::Connecting, 0, false, {kDone, notSent},
        {kEndOfTransmission, cancelled}},
-      {"just before save", JobStep::None, true, {kDone, notSent}, {kEndOfTransmission, cancelled}},
-      {"while save goes out", JobStep::Sending, false, {kDone, maybeSent},
+      // hello's name lookup and transfer pass: no fault of the server is recorded.
+      {"while version goes out", JobStep::Connecting, 2, false, {kDone, notSent},
+       {kEndOfTransmission, cancelled}},
+      {"just before save", JobStep::None, 0, true, {kDone, notSent},
+       {kEndOfTransmission, cancelled}},
+      {"while save goes out", JobStep::Sending, 0, false, {kDone, maybeSent},
        {kEndOfTransmission,
         Rec(EventType::Error, 2, 0x40000103, {std::string(kCaller), maybeSent})}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     JobProgress progress;
-    testing::CancelAtStep runner(progress, c.at);
+    testing::CancelAtStep runner(progress, c.at, c.passing);
     job_.context.progress = &progress;
     job_.context.blockingCalls = &runner;
     if (c.whenEventsPending) job_.view.onPendingEvents = [&progress] { progress.RequestCancel(); };

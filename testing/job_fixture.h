@@ -49,15 +49,19 @@ class CountingLogView final : public LogPaneView {
 // operator's Cancel would meanwhile.
 class CancelAtStep final : public BlockingCallRunner {
  public:
-  CancelAtStep(JobProgress& progress, JobStep step) : progress_(progress), step_(step) {}
+  // The Cancel comes with the blocking call of step that follows passing
+  // others of that step.
+  CancelAtStep(JobProgress& progress, JobStep step, int passing = 0)
+      : progress_(progress), step_(step), passing_(passing) {}
   void Run(const std::function<void()>& call) override {
-    if (progress_.Step() == step_) progress_.RequestCancel();
+    if (progress_.Step() == step_ && passing_-- == 0) progress_.RequestCancel();
     call();
   }
 
  private:
   JobProgress& progress_;
   JobStep step_;
+  int passing_;
 };
 
 struct TestJobContext {
