@@ -18,23 +18,24 @@
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: orx-make-keyfile [--decipher] [--key-file KEYFILE] INPUT OUTPUT\n"
-    "       orx-make-keyfile --print-iv\n"
-    "       orx-make-keyfile --version\n"
+    "Использование:\n"
+    "  orx-make-keyfile [--decipher] [--key-file КЛЮЧ] ВХОДНОЙ ВЫХОДНОЙ\n"
+    "  orx-make-keyfile --print-iv\n"
+    "  orx-make-keyfile --version\n"
     "\n"
-    "Enciphers INPUT (the key file's XML) into OUTPUT (the i.cod) with the\n"
-    "program's fixed key text. --decipher turns an i.cod back into its XML.\n"
-    "--key-file uses the key text held in KEYFILE (\"-\": standard input; at\n"
-    "least 32 characters, one trailing line end dropped) instead of the fixed\n"
-    "key text, e.g. an office key to decipher a package file into its ZIP\n"
-    "archive. The key is never taken from the command line, where the process\n"
-    "list shows it to every user.\n"
-    "OUTPUT is written atomically, readable by its owner alone (mode 0600); an\n"
-    "existing file is replaced (through the user's own symbolic link); anything\n"
-    "but a regular file is refused.\n"
-    "OUTPUT \"-\" writes to standard output.\n"
-    "--print-iv prints the program's fixed initialisation vector in hexadecimal,\n"
-    "as `openssl enc -iv` takes it.\n";
+    "Шифрует ВХОДНОЙ (XML ключевого файла) в ВЫХОДНОЙ (i.cod) постоянным\n"
+    "ключом программы. --decipher расшифровывает i.cod обратно в XML.\n"
+    "--key-file берёт вместо постоянного ключа текст ключа из файла КЛЮЧ\n"
+    "(\"-\" - стандартный ввод; не короче 32 символов, один конец строки в конце\n"
+    "отбрасывается), например ключ отделения, чтобы расшифровать файл пакета в\n"
+    "его ZIP-архив. Ключ никогда не берётся из командной строки, где список\n"
+    "процессов показывает его всем пользователям.\n"
+    "ВЫХОДНОЙ записывается целиком или никак и доступен только владельцу\n"
+    "(права 0600); прежний файл заменяется (через символьную ссылку только самого\n"
+    "пользователя); всё, что не обычный файл, отвергается.\n"
+    "ВЫХОДНОЙ \"-\" - запись в стандартный вывод.\n"
+    "--print-iv выводит постоянный вектор инициализации программы в\n"
+    "шестнадцатеричном виде, как его принимает `openssl enc -iv`.\n";
 
 int Usage(std::FILE* stream, int status) {
   std::fwrite(kUsage.data(), 1, kUsage.size(), stream);
